@@ -1,0 +1,44 @@
+#include "app/app.h"
+
+#include <GL/freeglut.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+App* theApp = nullptr;
+float timerInterval = 5.0f;
+
+namespace {
+constexpr int32_t kEscapeKey = 27;
+}
+
+void createApp() {
+    theApp = new (std::nothrow) App;
+    if (theApp == nullptr) {
+        std::fputs("blendspin: out of memory while starting.\n", stderr);
+        std::exit(EXIT_FAILURE);
+    }
+    theApp->init();
+}
+
+void App::tick() { draw(); }
+
+void App::onKey(int32_t key, int32_t, int32_t) {
+    if (key == kEscapeKey) std::exit(0);
+}
+
+void App::onSpecialKey(int32_t key, int32_t, int32_t) {
+    if (key != GLUT_KEY_F11) return;
+    fullScreen = !fullScreen;
+    if (fullScreen) {
+        savedX = glutGet(GLUT_WINDOW_X);
+        savedY = glutGet(GLUT_WINDOW_Y);
+        savedWidth = glutGet(GLUT_WINDOW_WIDTH);
+        savedHeight = glutGet(GLUT_WINDOW_HEIGHT);
+        glutFullScreen();
+    } else {
+        glutReshapeWindow(savedWidth, savedHeight);
+        glutPositionWindow(savedX, savedY);
+    }
+}

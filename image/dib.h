@@ -1,0 +1,91 @@
+#pragma once
+
+// The normalised bitmap description that the loader builds from either header form, and the
+// 24-bit surface that the converter renders it into.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+enum class Compression : uint32_t {
+    Rgb = 0,
+    Rle8 = 1,
+    Rle4 = 2,
+    Bitfields = 3,
+};
+
+// The 40-byte info header, field for field.
+struct InfoHeader {
+    uint32_t size;
+    int32_t width;
+    int32_t height;  // negative: rows are stored top-down
+    uint16_t planes;
+    uint16_t bitCount;
+    uint32_t compression;
+    uint32_t imageSize;
+    int32_t xPixelsPerMetre;
+    int32_t yPixelsPerMetre;
+    uint32_t coloursUsed;  // after normalisation: the number of valid entries in `colours`
+    uint32_t coloursImportant;
+};
+
+struct PaletteEntry {
+    uint8_t blue;
+    uint8_t green;
+    uint8_t red;
+    uint8_t reserved;
+};
+
+constexpr size_t kMaxPaletteEntries = 256;
+
+struct ColourMasks {
+    uint32_t red;
+    uint32_t green;
+    uint32_t blue;
+};
+
+// Header, colour masks (meaningful only for Compression::Bitfields) and colour table.
+struct DibDescription {
+    InfoHeader header;
+    ColourMasks masks;
+    PaletteEntry colours[kMaxPaletteEntries];
+};
+
+// Blue, green, red pixels; each row padded to a multiple of 4 bytes; rows in the source's
+// stored order. Zero-filled when created, so pixels nobody writes stay black.
+class Surface {
+public:
+    Surface() = default;
+    Surface(const Surface&) = delete;
+    Surface& operator=(const Surface&) = delete;
+    Surface(Surface&& other) noexcept { swap(other); }
+    Surface& operator=(Surface&& other) noexcept {
+        swap(other);
+        return *this;
+    }
+    ~Surface() { std::free(bits_); }
+
+    // An empty surface on overflow or allocation failure; callers bound the size first.
+    static Surface create(uint32_t width, uint32_t rows);
+
+    explicit operator bool() const { return bits_ != nullptr; }
+    uint32_t width() const { return width_; }
+    uint32_t rows() const { return rows_; }
+    size_t stride() const { return stride_; }
+    uint8_t* row(uint32_t index) const { return bits_ + index * stride_; }
+
+private:
+    void swap(Surface& other) noexcept;
+
+    uint8_t* bits_ = nullptr;
+    uint32_t width_ = 0;
+    uint32_t rows_ = 0;
+    size_t stride_ = 0;
+};
+
+// Renders `available` bytes of pixel data at `pixels` into `surface`, which must have
+// |height| rows of width pixels. Never reads outside [pixels, pixels + available).
+// Returns the number of lines converted: 0 for an encoding it does not accept or when not
+// a single pixel could be read, otherwise |height| (rows the data does not reach stay black).
+uint32_t convertToSurface(const DibDescription& description, const uint8_t* pixels,
+                          size_t available, const Surface& surface);

@@ -1,0 +1,115 @@
+#include "tests/support/x_session.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "tests/support/child_process.h"
+
+namespace {
+
+// No key or mouse bindings of its own, so every event reaches the program under test.
+constexpr const char* kOpenboxConfig =
+    "<?xml version=\"1.0\"?>\n"
+    "<openbox_config xmlns=\"http://openbox.org/3.4/rc\">\n"
+    "  <focus><focusNew>yes</focusNew></focus>\n"
+    "  <keyboard></keyboard>\n"
+    "  <mouse></mouse>\n"
+    "</openbox_config>\n";
+
+bool windowManagerIsRunning(Display* display) {
+    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    unsigned char* data = nullptr;
+    const int status = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False,
+                                          XA_WINDOW, &type, &format, &count, &remaining, &data);
+    if (data != nullptr) XFree(data);
+    return status == Success && count == 1;
+}
+
+}  // namespace
+
+XSession::XSession(const Options& options) {
+    if (startServer(options) && options.windowManager) startWindowManager();
+}
+
+XSession::~XSession() {
+    windowManager_.reset();
+    if (serverPid_ > 0) {
+        kill(serverPid_, SIGTERM);
+        waitpid(serverPid_, nullptr, 0);
+    }
+    if (!configPath_.empty()) unlink(configPath_.c_str());
+}
+
+bool XSession::startServer(const Options& options) {
+    int ready[2];
+    if (pipe(ready) != 0) {
+        error_ = "pipe failed";
+        return false;
+    }
+    const std::string screen =
+        std::to_string(options.width) + "x" + std::to_string(options.height) + "x24";
+    const std::string fd = std::to_string(ready[1]);
+    serverPid_ = fork();
+    if (serverPid_ == 0) {
+        close(ready[0]);
+        freopen("/dev/null", "w", stderr);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
+               "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(ready[1]);
+    // Xvfb writes its display number to the pipe once it accepts clients.
+    pollfd waitFor{ready[0], POLLIN, 0};
+    char number[32] = {};
+    if (serverPid_ < 0 || poll(&waitFor, 1, 20000) != 1 ||
+        read(ready[0], number, sizeof number - 1) <= 0) {
+        close(ready[0]);
+        error_ = "Xvfb did not start (is the xvfb package installed?)";
+        return false;
+    }
+    close(ready[0]);
+    display_ = ":" + std::to_string(atoi(number));
+    setenv("DISPLAY", display_.c_str(), 1);
+    return true;
+}
+
+bool XSession::startWindowManager() {
+    char pathTemplate[] = "/tmp/openbox-rc-XXXXXX";
+    const int fd = mkstemp(pathTemplate);
+    if (fd < 0) {
+        error_ = "cannot write the openbox configuration";
+        return false;
+    }
+    close(fd);
+    configPath_ = pathTemplate;
+    std::ofstream(configPath_) << kOpenboxConfig;
+
+    windowManager_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"openbox", "--sm-disable", "--config-file", configPath_});
+    Display* display = XOpenDisplay(display_.c_str());
+    if (display == nullptr) {
+        error_ = "cannot connect to " + display_;
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    bool running = false;
+    while (!(running = windowManagerIsRunning(display)) &&
+           std::chrono::steady_clock::now() < deadline && windowManager_->running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    XCloseDisplay(display);
+    if (!running) error_ = "openbox did not start (is the openbox package installed?)";
+    return running;
+}

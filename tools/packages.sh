@@ -1,0 +1,23 @@
+# Debian packages the scripts need, and a function that installs the missing ones.
+# shellcheck shell=bash
+
+BUILD_PACKAGES=(cmake g++ make pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libsdl2-dev
+    libx11-dev libpng-dev)
+TEST_PACKAGES=(libgtest-dev libbenchmark-dev xvfb xauth openbox xdotool libxtst-dev clang
+    libclang-rt-14-dev)
+DEMO_PACKAGES=(xvfb xauth)
+
+ensure_packages() {
+    local missing=() package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+            missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+}

@@ -22,7 +22,9 @@ void createApp() {
     theApp->init();
 }
 
-void App::tick() { draw(); }
+void App::tick() {
+    draw();
+}
 
 void App::onKey(int32_t key, int32_t, int32_t) {
     if (key == kEscapeKey) std::exit(0);

@@ -4,13 +4,21 @@
 
 namespace {
 
-void onDisplay() { theApp->draw(); }
+void onDisplay() {
+    theApp->draw();
+}
 
-void onReshape(int width, int height) { theApp->reshape(width, height); }
+void onReshape(int width, int height) {
+    theApp->reshape(width, height);
+}
 
-void onKeyboard(unsigned char key, int x, int y) { theApp->onKey(key & 0xFF, x, y); }
+void onKeyboard(unsigned char key, int x, int y) {
+    theApp->onKey(key & 0xFF, x, y);
+}
 
-void onSpecial(int key, int x, int y) { theApp->onSpecialKey(key, x, y); }
+void onSpecial(int key, int x, int y) {
+    theApp->onSpecialKey(key, x, y);
+}
 
 void onTimer(int value) {
     theApp->tick();

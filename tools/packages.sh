@@ -5,7 +5,7 @@ BUILD_PACKAGES=(cmake g++ make pkg-config freeglut3-dev libglu1-mesa-dev libgl-d
     libx11-dev libpng-dev)
 TEST_PACKAGES=(libgtest-dev libbenchmark-dev xvfb xauth openbox xdotool libxtst-dev clang
     libclang-rt-14-dev)
-DEMO_PACKAGES=(xvfb xauth)
+DEMO_PACKAGES=(xvfb xauth xdotool)
 
 ensure_packages() {
     local missing=() package

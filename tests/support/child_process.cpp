@@ -45,7 +45,9 @@ bool ChildProcess::reap(bool block) {
     return reaped_;
 }
 
-bool ChildProcess::running() { return started() && !reap(false); }
+bool ChildProcess::running() {
+    return started() && !reap(false);
+}
 
 bool ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -65,13 +67,21 @@ void ChildProcess::terminate() {
     }
 }
 
-bool ChildProcess::exitedNormally() const { return reaped_ && WIFEXITED(status_); }
+bool ChildProcess::exitedNormally() const {
+    return reaped_ && WIFEXITED(status_);
+}
 
-int ChildProcess::exitCode() const { return exitedNormally() ? WEXITSTATUS(status_) : -1; }
+int ChildProcess::exitCode() const {
+    return exitedNormally() ? WEXITSTATUS(status_) : -1;
+}
 
-bool ChildProcess::killedBySignal() const { return reaped_ && WIFSIGNALED(status_); }
+bool ChildProcess::killedBySignal() const {
+    return reaped_ && WIFSIGNALED(status_);
+}
 
-int ChildProcess::signalNumber() const { return killedBySignal() ? WTERMSIG(status_) : 0; }
+int ChildProcess::signalNumber() const {
+    return killedBySignal() ? WTERMSIG(status_) : 0;
+}
 
 std::string ChildProcess::errorOutput() const {
     std::ifstream in(errorPath_);

@@ -70,17 +70,21 @@ bool XSession::startServer(const Options& options) {
         _exit(127);
     }
     close(ready[1]);
-    // Xvfb writes its display number to the pipe once it accepts clients.
+    // Xvfb writes its display number, then a newline, once it accepts clients; the pipe must
+    // stay open until the newline, or Xvfb fails with "Cannot write display number".
     pollfd waitFor{ready[0], POLLIN, 0};
-    char number[32] = {};
-    if (serverPid_ < 0 || poll(&waitFor, 1, 20000) != 1 ||
-        read(ready[0], number, sizeof number - 1) <= 0) {
-        close(ready[0]);
+    std::string number;
+    char c = 0;
+    while (serverPid_ > 0 && number.size() < 16 && poll(&waitFor, 1, 20000) == 1 &&
+           read(ready[0], &c, 1) == 1 && c != '\n') {
+        number += c;
+    }
+    close(ready[0]);
+    if (c != '\n' || number.empty()) {
         error_ = "Xvfb did not start (is the xvfb package installed?)";
         return false;
     }
-    close(ready[0]);
-    display_ = ":" + std::to_string(atoi(number));
+    display_ = ":" + number;
     setenv("DISPLAY", display_.c_str(), 1);
     return true;
 }

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Builds blendspin, writes a pair of sample textures into demo-run/ and runs the program there.
+# With a display it simply runs the program. Without one it runs it for a few seconds on a
+# private Xvfb, saves a screenshot of its window as demo-run/screenshot.png and prints the path.
+set -euo pipefail
+cd "$(dirname "$0")"
+source tools/packages.sh
+ensure_packages "${BUILD_PACKAGES[@]}" "${DEMO_PACKAGES[@]}"
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc)" --target blendspin make_sample_textures x_screenshot
+
+build=$PWD/build
+run_dir=$PWD/demo-run
+mkdir -p "$run_dir"
+"$build/tools/make_sample_textures" "$run_dir"
+cd "$run_dir"
+
+if [ -n "${DISPLAY:-}" ]; then
+    exec "$build/blendspin" "$@"
+fi
+
+run_seconds=3
+screenshot=$run_dir/screenshot.png
+xvfb_pid=
+program_pid=
+display_file=$(mktemp)
+
+stop_everything() {
+    if [ -n "$program_pid" ]; then kill "$program_pid" 2>/dev/null || true; fi
+    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+    wait
+    rm -f "$display_file"
+}
+trap stop_everything EXIT
+
+fail() {
+    echo "demo.sh: $*" >&2
+    exit 1
+}
+
+# Xvfb picks a free display itself and writes its number once it accepts connections.
+# Without -noreset it resets whenever its last client leaves, and a client connecting during
+# the reset (blendspin, while xdotool's first query ends) is turned away.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$display_file" \
+    2>"$run_dir/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$display_file" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start (see $run_dir/xvfb.log)"
+    sleep 0.1
+done
+[ -s "$display_file" ] || fail "Xvfb did not report a display"
+DISPLAY=:$(head -n 1 "$display_file")
+export DISPLAY
+
+"$build/blendspin" "$@" &
+program_pid=$!
+
+# There is no window manager, so the program's window is the one visible child of the root.
+root_window=$(xdotool search --maxdepth 0 --name '')
+window=
+for _ in $(seq 100); do
+    kill -0 "$program_pid" 2>/dev/null || fail "blendspin exited early"
+    window=$(xdotool search --onlyvisible --maxdepth 1 --name '' | grep -vx "$root_window" |
+        head -n 1) || true
+    [ -n "$window" ] && break
+    sleep 0.1
+done
+[ -n "$window" ] || fail "blendspin did not show a window"
+
+sleep "$run_seconds"
+kill -0 "$program_pid" 2>/dev/null || fail "blendspin exited early"
+"$build/tools/x_screenshot" "$screenshot" "$window"
+echo "$screenshot"

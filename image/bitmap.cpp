@@ -1,0 +1,317 @@
+#include "image/bitmap.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+#include "image/byte_reader.h"
+#include "image/dib.h"
+#include "image/mapped_file.h"
+#include "image/message_box.h"
+
+unsigned char showErrorPopups = 1;
+
+namespace {
+
+constexpr size_t kFileHeaderSize = 14;
+constexpr size_t kPixelOffsetField = 10;
+constexpr uint32_t kCoreHeaderSize = 12;
+constexpr uint32_t kInfoHeaderSize = 40;
+constexpr size_t kCoreBitCountField = 10;
+constexpr size_t kInfoBitCountField = 14;
+constexpr size_t kColoursUsedField = 32;
+constexpr size_t kCoreEntrySize = 3;
+constexpr size_t kInfoEntrySize = 4;
+
+// The widest image a core header can describe, so every core image passes the side check;
+// the surface limit is what bounds the memory a header can ask for.
+constexpr int64_t kMaxSide = 65535;
+constexpr uint64_t kMaxSurfaceBytes = uint64_t{1} << 30;
+
+constexpr size_t kMessageBufferSize = 256;
+constexpr const char* kCaption = "Error";
+
+enum class Failure { None, OutOfMemory, UnknownFormat, ConversionError };
+
+struct FreeDeleter {
+    void operator()(void* block) const { std::free(block); }
+};
+using DescriptionBlock = std::unique_ptr<DibDescription, FreeDeleter>;
+using PixelBlock = std::unique_ptr<unsigned char, FreeDeleter>;
+
+void report(Failure failure) {
+    if (failure == Failure::None || !showErrorPopups) return;
+    const char* text = "Image file conversion error.";
+    if (failure == Failure::OutOfMemory) text = "Out of memory.";
+    if (failure == Failure::UnknownFormat) text = "Unknown DIB file format.";
+    showModalMessage(text, kCaption);
+}
+
+void reportOpenFailure(const char* name) {
+    if (!showErrorPopups) return;
+    char text[kMessageBufferSize];
+    // A name too long for the buffer is cut; snprintf never writes past it.
+    std::snprintf(text, sizeof text, "Failed to open DIB file %s.\n", name);
+    showModalMessage(text, kCaption);
+}
+
+std::optional<uint16_t> u16At(ByteReader reader, size_t offset) {
+    if (!reader.seek(offset)) return std::nullopt;
+    return reader.readU16();
+}
+
+std::optional<uint32_t> u32At(ByteReader reader, size_t offset) {
+    if (!reader.seek(offset)) return std::nullopt;
+    return reader.readU32();
+}
+
+// Reads consecutive header fields; a field the bytes do not hold reads 0 and clears `complete`.
+class FieldReader {
+public:
+    explicit FieldReader(ByteReader reader) : reader_(reader) {}
+
+    bool complete() const { return complete_; }
+    ByteReader& reader() { return reader_; }
+
+    uint16_t u16() { return take(reader_.readU16()); }
+    uint32_t u32() { return take(reader_.readU32()); }
+    int32_t s32() { return take(reader_.readS32()); }
+
+private:
+    template <typename T>
+    T take(std::optional<T> value) {
+        complete_ = complete_ && value.has_value();
+        return value.value_or(0);
+    }
+
+    ByteReader reader_;
+    bool complete_ = true;
+};
+
+uint16_t defaultEntryCount(uint16_t bitCount) {
+    switch (bitCount) {
+        case 1:
+            return 2;
+        case 4:
+            return 16;
+        case 8:
+            return 256;
+        default:
+            return 0;
+    }
+}
+
+// Core entries have 3 bytes and are widened to 4, with the reserved byte 0.
+Failure readTable(ByteReader& reader, uint16_t entries, size_t entrySize, PaletteEntry* colours) {
+    const uint8_t* table = reader.take(size_t{entries} * entrySize);
+    if (table == nullptr) return Failure::ConversionError;
+    for (uint16_t index = 0; index < entries; ++index, table += entrySize) {
+        const uint8_t reserved = entrySize == kInfoEntrySize ? table[3] : 0;
+        colours[index] = PaletteEntry{table[0], table[1], table[2], reserved};
+    }
+    return Failure::None;
+}
+
+// On success `headerBytes` is the length of header, masks and table: where a headerless
+// bitmap's pixels begin.
+Failure normaliseCore(ByteReader header, uint16_t entries, DibDescription& description,
+                      size_t& headerBytes) {
+    FieldReader fields(header);
+    InfoHeader& info = description.header;
+    fields.u32();  // the header size, 12 here; the description is always an info header
+    info.size = kInfoHeaderSize;
+    // Core sizes are unsigned 16-bit: 40000 stays 40000.
+    info.width = fields.u16();
+    info.height = fields.u16();
+    info.planes = fields.u16();
+    info.bitCount = fields.u16();
+    if (!fields.complete()) return Failure::UnknownFormat;
+    info.compression = static_cast<uint32_t>(Compression::Rgb);
+    info.imageSize = 0;
+    info.xPixelsPerMetre = 0;
+    info.yPixelsPerMetre = 0;
+    info.coloursUsed = entries;
+    info.coloursImportant = entries;
+    description.masks = ColourMasks{0, 0, 0};
+    const Failure table = readTable(fields.reader(), entries, kCoreEntrySize, description.colours);
+    if (table != Failure::None) return table;
+    headerBytes = fields.reader().position();
+    return Failure::None;
+}
+
+Failure normaliseInfo(ByteReader header, uint16_t entries, DibDescription& description,
+                      size_t& headerBytes) {
+    FieldReader fields(header);
+    InfoHeader& info = description.header;
+    info.size = fields.u32();
+    info.width = fields.s32();
+    info.height = fields.s32();
+    info.planes = fields.u16();
+    info.bitCount = fields.u16();
+    info.compression = fields.u32();
+    info.imageSize = fields.u32();
+    info.xPixelsPerMetre = fields.s32();
+    info.yPixelsPerMetre = fields.s32();
+    fields.u32();  // colours used: replaced below by the bounded count of entries carried
+    info.coloursImportant = fields.u32();
+    info.coloursUsed = entries;
+    if (!fields.complete()) return Failure::UnknownFormat;
+
+    description.masks = ColourMasks{0, 0, 0};
+    if (info.compression == static_cast<uint32_t>(Compression::Bitfields)) {
+        // The masks sit between the header and the colour table.
+        description.masks = ColourMasks{fields.u32(), fields.u32(), fields.u32()};
+        if (!fields.complete()) return Failure::ConversionError;
+    }
+    const Failure table = readTable(fields.reader(), entries, kInfoEntrySize, description.colours);
+    if (table != Failure::None) return table;
+    headerBytes = fields.reader().position();
+    return Failure::None;
+}
+
+Failure normalise(ByteReader header, uint16_t entries, DibDescription& description,
+                  size_t& headerBytes) {
+    const std::optional<uint32_t> size = u32At(header, 0);
+    if (size == kCoreHeaderSize) return normaliseCore(header, entries, description, headerBytes);
+    if (size == kInfoHeaderSize) return normaliseInfo(header, entries, description, headerBytes);
+    return Failure::UnknownFormat;
+}
+
+uint32_t rowCount(const InfoHeader& info) {
+    return static_cast<uint32_t>(std::abs(int64_t{info.height}));
+}
+
+// Rejects what no surface should be made for, before anything is allocated for it.
+Failure checkDimensions(const InfoHeader& info) {
+    if (info.width <= 0 || info.height == 0) return Failure::ConversionError;
+    const uint64_t rows = rowCount(info);
+    if (info.width > kMaxSide || rows > kMaxSide) return Failure::OutOfMemory;
+    const uint64_t stride = (uint64_t(info.width) * 3 + 3) / 4 * 4;
+    if (stride > kMaxSurfaceBytes / rows) return Failure::OutOfMemory;
+    return Failure::None;
+}
+
+// Rows in whole bytes, not padded to 4: the size of uncompressed data with no padding.
+void fillImageSize(InfoHeader& info) {
+    if (info.imageSize != 0) return;
+    const uint64_t rowBytes = (uint64_t(info.width) * info.bitCount + 7) / 8;
+    const uint64_t total = rowBytes * rowCount(info);
+    // Only bit counts the converter refuses get this far; it never trusts this field anyway.
+    info.imageSize = static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
+}
+
+void copyRowAsRgb(const uint8_t* __restrict bgr, unsigned char* __restrict rgb, uint32_t width) {
+    for (uint32_t x = 0; x < width; ++x, bgr += 3, rgb += 3) {
+        rgb[0] = bgr[2];
+        rgb[1] = bgr[1];
+        rgb[2] = bgr[0];
+    }
+}
+
+// Surface rows follow the file's order; a top-down image is turned bottom-up here, so every
+// record has a positive height and bottom row first.
+Failure extract(const InfoHeader& info, const Surface& surface, Image*& image) {
+    const uint32_t width = static_cast<uint32_t>(info.width);
+    const uint32_t rows = rowCount(info);
+    const size_t rowBytes = size_t{width} * 3;
+    PixelBlock rgb(static_cast<unsigned char*>(std::malloc(rowBytes * rows)));
+    if (!rgb) return Failure::OutOfMemory;
+    const bool topDown = info.height < 0;
+    for (uint32_t row = 0; row < rows; ++row) {
+        const uint32_t source = topDown ? rows - 1 - row : row;
+        copyRowAsRgb(surface.row(source), rgb.get() + row * rowBytes, width);
+    }
+
+    image = static_cast<Image*>(std::malloc(sizeof(Image)));
+    if (image == nullptr) return Failure::OutOfMemory;
+    image->width = static_cast<int32_t>(width);
+    image->height = static_cast<int32_t>(rows);
+    image->rgb = rgb.release();
+    return Failure::None;
+}
+
+// The pixel offset of the file header; `size` is known to hold the 14 bytes by now.
+Failure filePixelOffset(const uint8_t* file, size_t size, size_t& pixelOffset) {
+    pixelOffset = u32At(ByteReader(file, size), kPixelOffsetField).value_or(0);
+    if (pixelOffset > size) return Failure::ConversionError;
+    return Failure::None;
+}
+
+Failure decode(const uint8_t* file, size_t size, Image*& image) {
+    const bool hasFileHeader = size >= 2 && file[0] == 'B' && file[1] == 'M';
+    const size_t headerOffset = std::min(hasFileHeader ? kFileHeaderSize : 0, size);
+    const ByteReader header(file + headerOffset, size - headerOffset);
+    const uint16_t entries = paletteEntryCount(file + headerOffset, size - headerOffset);
+
+    DescriptionBlock description(static_cast<DibDescription*>(std::malloc(sizeof(DibDescription))));
+    if (!description) return Failure::OutOfMemory;
+    size_t headerBytes = 0;
+    Failure failure = normalise(header, entries, *description, headerBytes);
+    if (failure != Failure::None) return failure;
+    InfoHeader& info = description->header;
+    if ((failure = checkDimensions(info)) != Failure::None) return failure;
+    fillImageSize(info);
+
+    size_t pixelOffset = headerOffset + headerBytes;
+    if (hasFileHeader && (failure = filePixelOffset(file, size, pixelOffset)) != Failure::None) {
+        return failure;
+    }
+
+    const Surface surface = Surface::create(static_cast<uint32_t>(info.width), rowCount(info));
+    if (!surface) return Failure::OutOfMemory;
+    if (convertToSurface(*description, file + pixelOffset, size - pixelOffset, surface) == 0) {
+        return Failure::ConversionError;
+    }
+    return extract(info, surface, image);
+}
+
+bool isRegularFile(const char* name) {
+    struct stat status;
+    return stat(name, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+}  // namespace
+
+uint16_t paletteEntryCount(const uint8_t* header, size_t available) {
+    const ByteReader reader(header, header != nullptr ? available : 0);
+    const bool core = u32At(reader, 0) == kCoreHeaderSize;
+    const uint16_t bitCount =
+        u16At(reader, core ? kCoreBitCountField : kInfoBitCountField).value_or(0);
+    const uint32_t coloursUsed = core ? 0 : u32At(reader, kColoursUsedField).value_or(0);
+    if (coloursUsed == 0) return defaultEntryCount(bitCount);
+    // Entries no pixel can index are dropped; bounding the full 32-bit value also keeps 65536
+    // and more from wrapping to 0 entries.
+    const uint32_t indexable =
+        bitCount <= 8 ? uint32_t{1} << bitCount : static_cast<uint32_t>(kMaxPaletteEntries);
+    return static_cast<uint16_t>(std::min(coloursUsed, indexable));
+}
+
+Image* readImageFile(const char* name) {
+    if (name == nullptr) return nullptr;
+    // fopen succeeds on a directory and blocks on a FIFO, so only a regular file is probed.
+    if (!isRegularFile(name)) return nullptr;
+    FILE* probe = std::fopen(name, "r");
+    if (probe == nullptr) return nullptr;
+    std::fclose(probe);
+    return loadBitmap(name);
+}
+
+Image* loadBitmap(const char* name) {
+    if (name == nullptr) return nullptr;
+    const MappedFile file = MappedFile::open(name);
+    if (!file) {
+        reportOpenFailure(name);
+        return nullptr;
+    }
+    return decodeBitmap(file.data(), file.size());
+}
+
+Image* decodeBitmap(const uint8_t* file, size_t size) {
+    Image* image = nullptr;
+    report(file != nullptr ? decode(file, size, image) : Failure::UnknownFormat);
+    return image;
+}

@@ -1,0 +1,425 @@
+#include "image/bitmap.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/message_recorder.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Rgb = std::array<uint8_t, 3>;
+
+constexpr Rgb kBlack = {0, 0, 0};
+constexpr Rgb kRed = {255, 0, 0};
+constexpr Rgb kGreen = {0, 255, 0};
+constexpr Rgb kBlue = {0, 0, 255};
+
+// Every field of a small BMP file, set one call at a time, so each case below states only
+// what it changes.
+struct Bmp {
+    bool fileHeader = true;
+    uint32_t headerSize = 40;  // 12 writes a core header; larger sizes pad an info header out
+    int32_t width = 1;
+    int32_t height = 1;
+    uint16_t bitCount = 24;
+    uint32_t compression = 0;
+    uint32_t coloursUsed = 0;
+    std::vector<uint32_t> masks;          // written right after the header
+    Bytes table;                          // colour table bytes, as stored
+    Bytes gap;                            // between the table and the pixels
+    std::optional<uint32_t> pixelOffset;  // default: where the pixels really start
+    Bytes pixels;
+
+    Bmp& headerless() { return fileHeader = false, *this; }
+    Bmp& header(uint32_t size) { return headerSize = size, *this; }
+    Bmp& size(int32_t w, int32_t h) { return width = w, height = h, *this; }
+    Bmp& bits(uint16_t count) { return bitCount = count, *this; }
+    Bmp& bitfields(std::vector<uint32_t> m) { return compression = 3, masks = m, *this; }
+    Bmp& colours(uint32_t used) { return coloursUsed = used, *this; }
+    Bmp& palette(Bytes t) { return table = t, *this; }
+    Bmp& offset(uint32_t o) { return pixelOffset = o, *this; }
+    Bmp& data(Bytes p) { return pixels = p, *this; }
+};
+
+void put16(Bytes& out, uint32_t value) {
+    out.push_back(value & 0xFF);
+    out.push_back(value >> 8 & 0xFF);
+}
+
+void put32(Bytes& out, uint32_t value) {
+    put16(out, value & 0xFFFF);
+    put16(out, value >> 16);
+}
+
+Bytes encode(const Bmp& bmp) {
+    Bytes dib;
+    put32(dib, bmp.headerSize);
+    if (bmp.headerSize == 12) {
+        put16(dib, static_cast<uint32_t>(bmp.width));
+        put16(dib, static_cast<uint32_t>(bmp.height));
+        put16(dib, 1);
+        put16(dib, bmp.bitCount);
+    } else {
+        for (int32_t field : {bmp.width, bmp.height}) put32(dib, static_cast<uint32_t>(field));
+        put16(dib, 1);
+        put16(dib, bmp.bitCount);
+        for (uint32_t field : {bmp.compression, 0u, 2835u, 2835u, bmp.coloursUsed, 0u}) {
+            put32(dib, field);
+        }
+        dib.resize(std::max<size_t>(dib.size(), bmp.headerSize));
+    }
+    for (uint32_t mask : bmp.masks) put32(dib, mask);
+    dib.insert(dib.end(), bmp.table.begin(), bmp.table.end());
+    dib.insert(dib.end(), bmp.gap.begin(), bmp.gap.end());
+
+    Bytes file;
+    if (bmp.fileHeader) {
+        const size_t offset = bmp.pixelOffset.value_or(14 + dib.size());
+        file = {'B', 'M'};
+        put32(file, static_cast<uint32_t>(14 + dib.size() + bmp.pixels.size()));
+        put32(file, 0);
+        put32(file, static_cast<uint32_t>(offset));
+    }
+    file.insert(file.end(), dib.begin(), dib.end());
+    file.insert(file.end(), bmp.pixels.begin(), bmp.pixels.end());
+    return file;
+}
+
+// `count` table entries of grey levels 0, 1, 2...; entry `special` gets `colour` instead.
+Bytes greyTable(size_t count, size_t entrySize, size_t special = SIZE_MAX, Rgb colour = kBlack) {
+    Bytes table;
+    for (size_t i = 0; i < count; ++i) {
+        const Rgb rgb = i == special ? colour : Rgb{uint8_t(i), uint8_t(i), uint8_t(i)};
+        table.insert(table.end(), {rgb[2], rgb[1], rgb[0]});
+        if (entrySize == 4) table.push_back(0);
+    }
+    return table;
+}
+
+struct ImageDeleter {
+    void operator()(Image* image) const {
+        std::free(image->rgb);
+        std::free(image);
+    }
+};
+using ImagePtr = std::unique_ptr<Image, ImageDeleter>;
+
+Rgb pixelAt(const Image& image, int x, int y) {
+    const unsigned char* p = image.rgb + (size_t(y) * image.width + x) * 3;
+    return {p[0], p[1], p[2]};
+}
+
+class BitmapTest : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/bitmap-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        directory_ = pattern;
+        clearRecordedMessages();
+        showErrorPopups = 1;
+    }
+    void TearDown() override {
+        showErrorPopups = 1;
+        std::filesystem::remove_all(directory_);
+    }
+
+    std::string write(const Bytes& bytes, const std::string& name = "image.bmp") {
+        const std::string path = directory_ + "/" + name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        return path;
+    }
+
+    ImagePtr load(const Bmp& bmp) { return ImagePtr(readImageFile(write(encode(bmp)).c_str())); }
+
+    std::string directory_;
+};
+
+TEST_F(BitmapTest, NamesThatCannotBeOpenedGiveNullSilently) {
+    EXPECT_EQ(readImageFile(nullptr), nullptr);
+    EXPECT_EQ(readImageFile((directory_ + "/missing.bmp").c_str()), nullptr);
+    EXPECT_EQ(readImageFile(directory_.c_str()), nullptr);
+    EXPECT_TRUE(recordedMessages().empty());
+}
+
+TEST_F(BitmapTest, EmptyFileShowsTheOpenMessageOnce) {
+    const std::string path = write({});
+    EXPECT_EQ(readImageFile(path.c_str()), nullptr);
+    ASSERT_EQ(recordedMessages().size(), 1u);
+    EXPECT_EQ(recordedMessages()[0].text, "Failed to open DIB file " + path + ".\n");
+    EXPECT_EQ(recordedMessages()[0].caption, "Error");
+
+    clearRecordedMessages();
+    showErrorPopups = 0;
+    EXPECT_EQ(readImageFile(path.c_str()), nullptr);
+    EXPECT_TRUE(recordedMessages().empty());
+}
+
+TEST_F(BitmapTest, OpenMessageForALongNameIsCutToTheBuffer) {
+    std::string path = directory_;
+    for (char letter : {'a', 'b', 'c'}) {
+        path += "/" + std::string(120, letter);
+        ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    }
+    path = write({}, path.substr(directory_.size() + 1) + "/empty.bmp");
+    ASSERT_GT(path.size(), 300u);
+
+    EXPECT_EQ(readImageFile(path.c_str()), nullptr);
+    ASSERT_EQ(recordedMessages().size(), 1u);
+    EXPECT_EQ(recordedMessages()[0].text, ("Failed to open DIB file " + path).substr(0, 255));
+}
+
+struct Rejection {
+    const char* name;
+    Bmp bmp;
+    size_t keepBytes;  // the file is cut to this many bytes; SIZE_MAX keeps it whole
+    const char* message;
+};
+
+void PrintTo(const Rejection& rejection, std::ostream* out) {
+    *out << rejection.name;
+}
+
+constexpr const char* kUnknown = "Unknown DIB file format.";
+constexpr const char* kConversion = "Image file conversion error.";
+constexpr const char* kMemory = "Out of memory.";
+
+Bmp withMasks(std::vector<uint32_t> masks) {
+    return Bmp().size(2, 1).bits(16).bitfields(masks).data(Bytes(4));
+}
+
+const Bytes kPixel = Bytes(4);
+
+const Rejection kRejections[] = {
+    {"header108", Bmp().header(108).data(kPixel), SIZE_MAX, kUnknown},
+    {"header124", Bmp().header(124).data(kPixel), SIZE_MAX, kUnknown},
+    {"header16", Bmp().header(16).data(kPixel), SIZE_MAX, kUnknown},
+    {"onlySignature", Bmp(), 2, kUnknown},
+    {"fileHeaderCut", Bmp(), 12, kUnknown},
+    {"infoHeaderCut", Bmp(), 14 + 30, kUnknown},
+    {"coreHeaderCut", Bmp().header(12), 14 + 10, kUnknown},
+    {"headerlessCut", Bmp().headerless(), 39, kUnknown},
+    // The pixel offsets point inside the file, so only the short table can reject these.
+    {"infoTableCut", Bmp().bits(8).palette(greyTable(4, 4)).offset(14 + 40 + 16).data(kPixel),
+     SIZE_MAX, kConversion},
+    {"coreTableCut",
+     Bmp().header(12).bits(4).palette(greyTable(10, 3)).offset(14 + 12 + 30).data(kPixel), SIZE_MAX,
+     kConversion},
+    {"masksCut", withMasks({0xF800, 0x07E0, 0x001F}), 14 + 40 + 8, kConversion},
+    {"zeroMask", withMasks({0xF800, 0, 0x001F}), SIZE_MAX, kConversion},
+    {"overlappingMasks", withMasks({0xF800, 0x0FE0, 0x001F}), SIZE_MAX, kConversion},
+    {"gappedMask", withMasks({0xF800, 0x07A0, 0x001F}), SIZE_MAX, kConversion},
+    {"zeroWidth", Bmp().size(0, 1).data(kPixel), SIZE_MAX, kConversion},
+    {"negativeWidth", Bmp().size(-1, 1).data(kPixel), SIZE_MAX, kConversion},
+    {"zeroHeight", Bmp().size(1, 0).data(kPixel), SIZE_MAX, kConversion},
+    {"unknownBitCount", Bmp().bits(3).data(kPixel), SIZE_MAX, kConversion},
+    {"offsetPastEnd", Bmp().offset(14 + 40 + 5).data(kPixel), SIZE_MAX, kConversion},
+    {"noPixelBytes", Bmp(), SIZE_MAX, kConversion},
+    {"widthOverSide", Bmp().size(65536, 1).data(kPixel), SIZE_MAX, kMemory},
+    {"heightOverSide", Bmp().size(1, -65536).data(kPixel), SIZE_MAX, kMemory},
+    {"mostNegativeHeight", Bmp().size(1, INT32_MIN).data(kPixel), SIZE_MAX, kMemory},
+    {"surfaceOverLimit", Bmp().size(20000, 20000).data(kPixel), SIZE_MAX, kMemory},
+    {"coreSurfaceOverLimit", Bmp().header(12).size(65535, 65535).data(kPixel), SIZE_MAX, kMemory},
+};
+
+class BitmapRejectionTest : public BitmapTest, public testing::WithParamInterface<Rejection> {};
+
+TEST_P(BitmapRejectionTest, GivesNullWithExactlyOneMessageAndNoneWhenSilenced) {
+    Bytes bytes = encode(GetParam().bmp);
+    if (GetParam().keepBytes < bytes.size()) bytes.resize(GetParam().keepBytes);
+    const std::string path = write(bytes);
+
+    EXPECT_EQ(readImageFile(path.c_str()), nullptr);
+    ASSERT_EQ(recordedMessages().size(), 1u);
+    EXPECT_EQ(recordedMessages()[0].text, GetParam().message);
+    EXPECT_EQ(recordedMessages()[0].caption, "Error");
+
+    clearRecordedMessages();
+    showErrorPopups = 0;
+    EXPECT_EQ(readImageFile(path.c_str()), nullptr);
+    EXPECT_TRUE(recordedMessages().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, BitmapRejectionTest, testing::ValuesIn(kRejections),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A headerless DIB header announcing `bitCount` bits and `coloursUsed` colours, cut to
+// `keepBytes`.
+Bytes headerBytes(uint32_t headerSize, uint16_t bitCount, uint32_t coloursUsed,
+                  size_t keepBytes = SIZE_MAX) {
+    Bytes bytes = encode(Bmp().headerless().header(headerSize).bits(bitCount).colours(coloursUsed));
+    bytes.resize(std::min(bytes.size(), keepBytes));
+    return bytes;
+}
+
+TEST(PaletteEntryCount, DefaultsBoundsAndMissingFields) {
+    struct Case {
+        Bytes header;
+        uint16_t expected;
+    };
+    const Case cases[] = {
+        {headerBytes(40, 1, 0), 2},
+        {headerBytes(40, 4, 0), 16},
+        {headerBytes(40, 8, 0), 256},
+        {headerBytes(40, 24, 0), 0},
+        {headerBytes(40, 16, 0), 0},
+        {headerBytes(40, 8, 20), 20},
+        {headerBytes(40, 8, 300), 256},
+        {headerBytes(40, 8, 65536), 256},
+        {headerBytes(40, 1, 5), 2},
+        {headerBytes(40, 24, 70000), 256},
+        {headerBytes(12, 8, 0), 256},
+        {headerBytes(12, 4, 0), 16},
+        {headerBytes(40, 8, 20, 20), 256},  // colours used lies past the end: reads 0
+        {headerBytes(40, 8, 20, 15), 0},    // so does the bit count
+        {Bytes{}, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(paletteEntryCount(c.header.data(), c.header.size()), c.expected)
+            << "header of " << c.header.size() << " bytes";
+    }
+}
+
+TEST_F(BitmapTest, ColoursUsedDecidesHowManyEntriesAreCarried) {
+    // 21 entries in the file, but only 20 in use: index 20 must come out black.
+    Bytes table = greyTable(21, 4, 19, kRed);
+    table[20 * 4 + 1] = 255;
+    const ImagePtr image =
+        load(Bmp().size(2, 1).bits(8).colours(20).palette(table).data({19, 20, 0, 0}));
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(pixelAt(*image, 0, 0), kRed);
+    EXPECT_EQ(pixelAt(*image, 1, 0), kBlack);
+
+    // 65536 would keep no entries if cut to 16 bits; bounded, all 256 are there.
+    const ImagePtr bounded = load(
+        Bmp().bits(8).colours(65536).palette(greyTable(256, 4, 255, kGreen)).data({255, 0, 0, 0}));
+    ASSERT_NE(bounded, nullptr);
+    EXPECT_EQ(pixelAt(*bounded, 0, 0), kGreen);
+    EXPECT_TRUE(recordedMessages().empty());
+}
+
+// Headerless files: the pixels must be found right after the default-sized table. The pixel
+// selects the last entry, which is red; a misplaced pointer reads grey entries or red's zero
+// first byte instead, which select other entries.
+struct DefaultTable {
+    uint32_t headerSize;
+    uint16_t bitCount;
+    size_t entries;
+    uint8_t pixel;
+};
+
+void PrintTo(const DefaultTable& param, std::ostream* out) {
+    *out << param.headerSize << "-byte header, " << param.bitCount << " bits";
+}
+
+class DefaultTableTest : public BitmapTest, public testing::WithParamInterface<DefaultTable> {};
+
+TEST_P(DefaultTableTest, HeaderlessPixelsFollowTheTable) {
+    const DefaultTable& param = GetParam();
+    const size_t entrySize = param.headerSize == 12 ? 3 : 4;
+    Bmp bmp = Bmp().headerless().header(param.headerSize).bits(param.bitCount);
+    bmp.palette(greyTable(param.entries, entrySize, param.entries - 1, kRed));
+    bmp.data(param.entries > 0 ? Bytes{param.pixel, 0, 0, 0} : Bytes{0, 0, 255, 0});
+
+    const ImagePtr image = load(bmp);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(pixelAt(*image, 0, 0), kRed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BitCounts, DefaultTableTest,
+    testing::Values(DefaultTable{40, 1, 2, 0x80}, DefaultTable{40, 4, 16, 0xF0},
+                    DefaultTable{40, 8, 256, 0xFF}, DefaultTable{40, 24, 0, 0},
+                    DefaultTable{12, 1, 2, 0x80}, DefaultTable{12, 4, 16, 0xF0},
+                    DefaultTable{12, 8, 256, 0xFF}, DefaultTable{12, 24, 0, 0}));
+
+TEST_F(BitmapTest, FileHeaderOffsetLocatesThePixels) {
+    // Pixels read right after the table would find the gap's index 0, black.
+    Bmp bmp = Bmp().bits(8).colours(2).palette(greyTable(2, 4, 1, kRed)).data({1, 0, 0, 0});
+    bmp.gap = Bytes(8, 0);
+    const ImagePtr image = load(bmp);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(pixelAt(*image, 0, 0), kRed);
+}
+
+TEST_F(BitmapTest, RowsArePackedWithoutPaddingAndBottomFirst) {
+    for (int32_t width = 1; width <= 5; ++width) {
+        // Stored bottom row first, each padded to 4 bytes; pixel (x, y) is (10x, 100 + y, 7).
+        Bmp bmp = Bmp().size(width, 2);
+        Bytes expected;
+        for (int32_t y = 0; y < 2; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+                bmp.pixels.insert(bmp.pixels.end(), {7, uint8_t(100 + y), uint8_t(10 * x)});
+                expected.insert(expected.end(), {uint8_t(10 * x), uint8_t(100 + y), 7});
+            }
+            bmp.pixels.resize((bmp.pixels.size() + 3) / 4 * 4, 0xEE);
+        }
+        const ImagePtr image = load(bmp);
+        ASSERT_NE(image, nullptr);
+        ASSERT_EQ(image->width, width);
+        ASSERT_EQ(image->height, 2);
+        EXPECT_EQ(Bytes(image->rgb, image->rgb + expected.size()), expected) << width;
+    }
+}
+
+TEST_F(BitmapTest, ByteOrderIsRedGreenBlue) {
+    const ImagePtr image = load(Bmp().size(2, 1).data({255, 0, 0, 0, 0, 255, 0, 0}));
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(Bytes(image->rgb, image->rgb + 6), (Bytes{0, 0, 255, 255, 0, 0}));
+}
+
+TEST_F(BitmapTest, CoreSizesAreUnsigned) {
+    Bytes pixels(5000, 0);
+    pixels.front() = 0x80;
+    pixels.back() = 0x01;
+    const ImagePtr image =
+        load(Bmp().header(12).size(40000, 1).bits(1).palette({0, 0, 0, 0, 255, 0}).data(pixels));
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->width, 40000);
+    EXPECT_EQ(image->height, 1);
+    EXPECT_EQ(pixelAt(*image, 0, 0), kGreen);
+    EXPECT_EQ(pixelAt(*image, 1, 0), kBlack);
+    EXPECT_EQ(pixelAt(*image, 39999, 0), kGreen);
+}
+
+TEST_F(BitmapTest, TopDownImagesComeBackBottomUp) {
+    // Stored top row first: red, green, blue from the top.
+    const ImagePtr image = load(Bmp().size(1, -3).data({0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0}));
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->height, 3);
+    EXPECT_EQ(pixelAt(*image, 0, 0), kBlue);
+    EXPECT_EQ(pixelAt(*image, 0, 1), kGreen);
+    EXPECT_EQ(pixelAt(*image, 0, 2), kRed);
+}
+
+TEST_F(BitmapTest, BitfieldMasksAreCarriedWithAndWithoutFileHeader) {
+    // Headerless, the pixels follow the masks; if the masks were not skipped, they would be
+    // read as pixels.
+    for (bool fileHeader : {true, false}) {
+        Bmp bmp = Bmp().size(3, 1).bits(16).bitfields({0xF800, 0x07E0, 0x001F});
+        bmp.data({0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0, 0});
+        if (!fileHeader) bmp.headerless();
+        const ImagePtr image = load(bmp);
+        ASSERT_NE(image, nullptr) << fileHeader;
+        EXPECT_EQ(pixelAt(*image, 0, 0), kRed) << fileHeader;
+        EXPECT_EQ(pixelAt(*image, 1, 0), kGreen) << fileHeader;
+        EXPECT_EQ(pixelAt(*image, 2, 0), kBlue) << fileHeader;
+    }
+    EXPECT_TRUE(recordedMessages().empty());
+}
+
+}  // namespace

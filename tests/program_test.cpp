@@ -1,0 +1,290 @@
+// The real blendspin binary under a private Xvfb with openbox, driven by real input through
+// the X server (XTEST) and watched through the server: window geometry, properties and
+// screenshots.
+
+#include <X11/keysym.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/x_session.h"
+#include "tests/support/x_window.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kScreenWidth = 1024;
+constexpr int kScreenHeight = 768;
+constexpr WindowRect kFullScreen{0, 0, kScreenWidth, kScreenHeight};
+constexpr int kWindowWidth = 640;
+constexpr int kWindowHeight = 480;
+constexpr int kWindowX = 100;
+constexpr int kWindowY = 100;
+// A window shape in which the motion is visible; see `expectAnimationContinues`.
+constexpr int kStripX = 20;
+constexpr int kStripY = 300;
+constexpr int kStripWidth = 960;
+constexpr int kStripHeight = 96;
+
+// Generous: a loaded CI machine renders with llvmpipe on two cores.
+constexpr auto kStartTimeout = 10s;
+constexpr auto kChangeTimeout = 5s;
+constexpr auto kExitTimeout = 2s;
+
+// One X server and window manager for the whole test program: starting them is the slow part.
+std::unique_ptr<XSession> session;
+std::unique_ptr<XConnection> connection;
+
+class XEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        session = std::make_unique<XSession>(
+            XSession::Options{kScreenWidth, kScreenHeight, /*windowManager=*/true});
+        if (session->ok()) connection = std::make_unique<XConnection>(session->display());
+    }
+    void TearDown() override {
+        connection.reset();
+        session.reset();
+    }
+};
+
+bool directoryIsEmpty(const std::string& path) {
+    DIR* directory = opendir(path.c_str());
+    if (directory == nullptr) return false;
+    int entries = 0;
+    while (readdir(directory) != nullptr) ++entries;
+    closedir(directory);
+    return entries == 2;  // "." and ".."
+}
+
+// The clear colour 0.5 lands on 127 or 128 depending on the driver's rounding.
+bool isClearGrey(uint32_t pixel) {
+    const int red = (pixel >> 16) & 0xFF, green = (pixel >> 8) & 0xFF, blue = pixel & 0xFF;
+    return red == green && green == blue && (red == 127 || red == 128);
+}
+
+bool showsClearGrey(const Picture& picture) {
+    for (uint32_t pixel : picture.pixels) {
+        if (isClearGrey(pixel)) return true;
+    }
+    return false;
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(session != nullptr && session->ok()) << (session ? session->error() : "");
+        ASSERT_TRUE(connection != nullptr && connection->ok()) << "cannot connect to Xvfb";
+        ASSERT_TRUE(connection->canFakeInput()) << "Xvfb lacks the XTEST extension";
+        char pathTemplate[] = "/tmp/blendspin-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(pathTemplate), nullptr);
+        workingDirectory_ = pathTemplate;
+    }
+
+    void TearDown() override {
+        program_.reset();
+        if (workingDirectory_.empty()) return;
+        EXPECT_TRUE(directoryIsEmpty(workingDirectory_))
+            << "the program left files in its working directory " << workingDirectory_;
+        rmdir(workingDirectory_.c_str());
+    }
+
+    Display* display() const { return connection->get(); }
+
+    // Starts the program in an empty directory and waits until its window is managed, at
+    // rest and has the keyboard focus.
+    void start(const std::vector<std::string>& options = {}) {
+        std::vector<std::string> argv{BLENDSPIN_PATH};
+        argv.insert(argv.end(), options.begin(), options.end());
+        program_ = std::make_unique<ChildProcess>(argv, workingDirectory_);
+        ASSERT_TRUE(program_->started());
+        window_ = waitForManagedWindow(display(), program_->pid(), kStartTimeout);
+        ASSERT_NE(window_, None) << "no window from the program; it "
+                                 << (program_->running() ? "still runs" : "has ended")
+                                 << "; stderr: " << program_->errorOutput();
+        initial_ = waitForSettledGeometry(display(), window_, kStartTimeout);
+        ASSERT_TRUE(focusWindow(display(), window_, kChangeTimeout));
+    }
+
+    // The top-left corner of the window manager's frame, where a requested position lands.
+    void expectFrameAtRequestedPlace() {
+        const std::optional<FrameExtents> extents = frameExtents(display(), window_);
+        ASSERT_TRUE(extents.has_value());
+        EXPECT_EQ(initial_.width, kWindowWidth);
+        EXPECT_EQ(initial_.height, kWindowHeight);
+        EXPECT_EQ(initial_.x - extents->left, kWindowX) << "client area at " << initial_;
+        EXPECT_EQ(initial_.y - extents->top, kWindowY) << "client area at " << initial_;
+    }
+
+    // Checked before the F11 marker is sent: a move asked for in the same batch of events as
+    // an F11 can be swallowed by the switch to full screen.
+    void expectGeometryUnchanged() {
+        ASSERT_EQ(waitForGeometry(display(), window_, initial_, kChangeTimeout), initial_);
+    }
+
+    // Full screen and back. Also a marker: input sent before it has been handled once the
+    // window has come back.
+    void switchToFullScreenAndBack() {
+        pressKey(display(), XK_F11);
+        ASSERT_EQ(waitForGeometry(display(), window_, kFullScreen, kChangeTimeout), kFullScreen);
+        pressKey(display(), XK_F11);
+        ASSERT_EQ(waitForGeometry(display(), window_, initial_, kChangeTimeout), initial_);
+    }
+
+    // Seen from inside the arrangement, the squares fill a 4:3 view wall to wall, so in the
+    // window's own shape every untextured frame is the same white. A wide strip widens the
+    // view past their edges to the grey background, where the turning shows.
+    void expectAnimationContinues() {
+        ASSERT_TRUE(program_->running());
+        const std::optional<FrameExtents> extents = frameExtents(display(), window_);
+        ASSERT_TRUE(extents.has_value());
+        moveResizeWindow(display(), window_, kStripX, kStripY, kStripWidth, kStripHeight);
+        const WindowRect strip{kStripX + extents->left, kStripY + extents->top, kStripWidth,
+                               kStripHeight};
+        ASSERT_EQ(waitForGeometry(display(), window_, strip, kChangeTimeout), strip);
+
+        // The reshape draws a frame of its own; only the timer draws the ones after it.
+        Picture first;
+        const auto deadline = std::chrono::steady_clock::now() + kChangeTimeout;
+        while (!showsClearGrey(first) && std::chrono::steady_clock::now() < deadline) {
+            first = grabPicture(display(), window_);
+        }
+        ASSERT_TRUE(showsClearGrey(first)) << "no frame on the grey background was shown";
+        const Picture second = waitForNewPicture(display(), window_, first, kChangeTimeout);
+        ASSERT_FALSE(second.empty()) << "the picture stood still";
+        EXPECT_FALSE(waitForNewPicture(display(), window_, second, kChangeTimeout).empty())
+            << "the picture changed once, then stood still";
+    }
+
+    std::string workingDirectory_;
+    std::unique_ptr<ChildProcess> program_;
+    Window window_ = None;
+    WindowRect initial_;
+};
+
+TEST_F(ProgramTest, WindowOpensAt640By480AtHundredHundredWithEmptyTitle) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    expectFrameAtRequestedPlace();
+    EXPECT_EQ(textProperty(display(), window_, "WM_NAME").value_or(""), "");
+    EXPECT_EQ(textProperty(display(), window_, "_NET_WM_NAME").value_or(""), "");
+}
+
+TEST_F(ProgramTest, GeometryOptionDoesNotDecideTheFirstWindow) {
+    ASSERT_NO_FATAL_FAILURE(start({"-geometry", "300x200+5+5"}));
+    expectFrameAtRequestedPlace();
+}
+
+TEST_F(ProgramTest, PictureKeepsChangingWithoutInput) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    expectAnimationContinues();
+}
+
+TEST_F(ProgramTest, EscExitsWithCodeZeroWhileOtherCharacterKeysDoNothing) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    for (KeySym key :
+         {XK_q, XK_a, XK_x, XK_space, XK_Return, XK_Tab, XK_BackSpace, XK_Delete, XK_1}) {
+        pressKey(display(), key);
+    }
+    ASSERT_NO_FATAL_FAILURE(switchToFullScreenAndBack());
+    ASSERT_NO_FATAL_FAILURE(expectAnimationContinues());
+
+    pressKey(display(), XK_Escape);
+    ASSERT_TRUE(program_->waitForExit(kExitTimeout)) << "still running after Esc";
+    EXPECT_TRUE(program_->exitedNormally()) << "ended by signal " << program_->signalNumber();
+    EXPECT_EQ(program_->exitCode(), 0);
+}
+
+TEST_F(ProgramTest, F11SwitchesToFullScreenAndBackToTheSameGeometry) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    // Twice: the second round must not build on anything the first one left behind.
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        pressKey(display(), XK_F11);
+        ASSERT_EQ(waitForGeometry(display(), window_, kFullScreen, kChangeTimeout), kFullScreen);
+        pressKey(display(), XK_F11);
+        ASSERT_EQ(waitForGeometry(display(), window_, initial_, kChangeTimeout), initial_);
+    }
+    expectFrameAtRequestedPlace();
+    expectAnimationContinues();
+}
+
+TEST_F(ProgramTest, OtherSpecialKeysChangeNothing) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    for (KeySym key : {XK_Up, XK_Down, XK_Left, XK_Right, XK_F1, XK_F10, XK_F12, XK_Home, XK_End,
+                       XK_Page_Up, XK_Page_Down, XK_Insert}) {
+        pressKey(display(), key);
+    }
+    ASSERT_NO_FATAL_FAILURE(expectGeometryUnchanged());
+    // Had one of them flipped the full-screen state, this F11 would leave it instead.
+    ASSERT_NO_FATAL_FAILURE(switchToFullScreenAndBack());
+    expectAnimationContinues();
+}
+
+TEST_F(ProgramTest, MouseClicksAndDragsChangeNothing) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    const int centreX = initial_.x + initial_.width / 2;
+    const int centreY = initial_.y + initial_.height / 2;
+    movePointer(display(), centreX, centreY);
+    // Buttons 4 and 5 are the wheel.
+    for (unsigned button = 1; button <= 5; ++button) {
+        pressButton(display(), button);
+        releaseButton(display(), button);
+    }
+    for (unsigned button : {1u, 3u}) {
+        pressButton(display(), button);
+        for (int step = 1; step <= 10; ++step) {
+            movePointer(display(), centreX + step * 20, centreY - step * 15);
+        }
+        releaseButton(display(), button);
+    }
+    for (int step = 1; step <= 10; ++step) movePointer(display(), centreX - step * 25, centreY);
+
+    ASSERT_NO_FATAL_FAILURE(expectGeometryUnchanged());
+    ASSERT_NO_FATAL_FAILURE(switchToFullScreenAndBack());
+    expectAnimationContinues();
+}
+
+// The same failure either way: nowhere to open a window.
+TEST(ProgramWithoutDisplay, ExitsWithAnErrorNamingTheDisplay) {
+    std::string unusedDisplay;
+    for (int number = 90; number < 200 && unusedDisplay.empty(); ++number) {
+        const std::string name = ":" + std::to_string(number);
+        if (!XConnection(name).ok()) unusedDisplay = name;
+    }
+    ASSERT_FALSE(unusedDisplay.empty());
+
+    struct Case {
+        const char* name;
+        std::vector<std::string> command;
+    };
+    const Case cases[] = {
+        {"DISPLAY unset", {"env", "-u", "DISPLAY", BLENDSPIN_PATH}},
+        {"DISPLAY names no server", {"env", "DISPLAY=" + unusedDisplay, BLENDSPIN_PATH}},
+    };
+    for (const Case& noDisplay : cases) {
+        SCOPED_TRACE(noDisplay.name);
+        ChildProcess program(noDisplay.command);
+        ASSERT_TRUE(program.waitForExit(5s)) << "still running without a display";
+        EXPECT_TRUE(program.exitedNormally()) << "ended by signal " << program.signalNumber();
+        EXPECT_NE(program.exitCode(), 0);
+        EXPECT_NE(program.errorOutput().find("display"), std::string::npos)
+            << "stderr: " << program.errorOutput();
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new XEnvironment);
+    return RUN_ALL_TESTS();
+}

@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source tools/packages.sh
+source tools/xvfb.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${DEMO_PACKAGES[@]}"
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -24,13 +25,11 @@ run_seconds=3
 screenshot=$run_dir/screenshot.png
 xvfb_pid=
 program_pid=
-display_file=$(mktemp)
 
 stop_everything() {
     if [ -n "$program_pid" ]; then kill "$program_pid" 2>/dev/null || true; fi
     if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
     wait
-    rm -f "$display_file"
 }
 trap stop_everything EXIT
 
@@ -39,20 +38,8 @@ fail() {
     exit 1
 }
 
-# Xvfb picks a free display itself and writes its number once it accepts connections.
-# Without -noreset it resets whenever its last client leaves, and a client connecting during
-# the reset (blendspin, while xdotool's first query ends) is turned away.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$display_file" \
-    2>"$run_dir/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$display_file" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start (see $run_dir/xvfb.log)"
-    sleep 0.1
-done
-[ -s "$display_file" ] || fail "Xvfb did not report a display"
-DISPLAY=:$(head -n 1 "$display_file")
-export DISPLAY
+start_xvfb "$run_dir/xvfb.log" || fail "Xvfb did not start (see $run_dir/xvfb.log)"
+export DISPLAY=$xvfb_display
 
 "$build/blendspin" "$@" &
 program_pid=$!

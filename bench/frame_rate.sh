@@ -14,6 +14,7 @@ seconds=${1:-10}
 build=$PWD/${BUILD_DIR:-build}
 
 source tools/packages.sh
+source tools/xvfb.sh
 # The bench folder is only configured where Google Benchmark is installed.
 ensure_packages "${BUILD_PACKAGES[@]}" "${DEMO_PACKAGES[@]}" libbenchmark-dev
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -36,21 +37,6 @@ fail() {
     exit 1
 }
 
-start_xvfb() {
-    local display_file=$work_dir/display
-    rm -f "$display_file"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$display_file" \
-        2>/dev/null &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-        [ -s "$display_file" ] && break
-        kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
-        sleep 0.1
-    done
-    [ -s "$display_file" ] || fail "Xvfb did not report a display"
-    display=:$(head -n 1 "$display_file")
-}
-
 stop_xvfb() {
     kill "$xvfb_pid"
     wait "$xvfb_pid" || true
@@ -60,8 +46,8 @@ stop_xvfb() {
 # Runs one program on a fresh X server; leaves "frames wall_us cpu_us" in $figures.
 measure() {
     local name=$1 program=$2 report=$work_dir/$1.report
-    start_xvfb
-    (cd "$work_dir" && DISPLAY=$display LD_PRELOAD=$build/bench/libswap_counter.so \
+    start_xvfb /dev/null || fail "Xvfb did not start"
+    (cd "$work_dir" && DISPLAY=$xvfb_display LD_PRELOAD=$build/bench/libswap_counter.so \
         SWAP_COUNTER_REPORT=$report exec "$program") &
     program_pid=$!
     sleep "$seconds"

@@ -3,7 +3,7 @@
 
 BUILD_PACKAGES=(cmake g++ make pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libsdl2-dev
     libx11-dev libpng-dev)
-TEST_PACKAGES=(libgtest-dev libbenchmark-dev xvfb xauth openbox xdotool libxtst-dev clang
+TEST_PACKAGES=(libgtest-dev libbenchmark-dev libstb-dev xvfb xauth openbox xdotool libxtst-dev clang
     libclang-rt-14-dev)
 DEMO_PACKAGES=(xvfb xauth xdotool)
 

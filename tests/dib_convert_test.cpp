@@ -150,6 +150,63 @@ TEST(Palette, IndexesPastTheTableAreBlack) {
     EXPECT_EQ(fourBit.row(0), concat({kBlack, kBlack}));
 }
 
+// Rows of a width divisible by 4 have no padding, so the last pixel of the last row ends the
+// surface's block: a 4-byte store there would overrun it, which AddressSanitizer reports.
+TEST(RowEnds, IndexedRowsWithoutPaddingAreWrittenUpToTheirLastPixel) {
+    const Bgr table[] = {kBlack, kRed, kGreen, kBlue, kWhite};
+    for (uint16_t bits : {1, 4, 8}) {
+        for (int32_t width : {4, 8, 16}) {
+            SCOPED_TRACE(testing::Message() << bits << " bits, width " << width);
+            const uint32_t perByte = 8 / bits;
+            const size_t stride = (size_t(width) * bits + 31) / 32 * 4;
+            Bytes data(stride * 2, 0);
+            Bgr rows[2];
+            for (int32_t y = 0; y < 2; ++y) {
+                for (int32_t x = 0; x < width; ++x) {
+                    // Ends on a colour in every case, so a missing last pixel shows.
+                    const uint32_t index = (x + y + 1) % (bits == 1 ? 2 : 5);
+                    data[y * stride + x / perByte] |= index << (8 - bits - x % perByte * bits);
+                    rows[y].insert(rows[y].end(), table[index].begin(), table[index].end());
+                }
+            }
+            const Converted result = convert(describeIndexed(width, 2, bits), data);
+            ASSERT_EQ(result.lines, 2u);
+            EXPECT_EQ(result.row(0), rows[0]);
+            EXPECT_EQ(result.row(1), rows[1]);
+        }
+    }
+}
+
+TEST(RowEnds, ThirtyTwoBitPixelsLeaveNoSpareByteBehind) {
+    // The stored spare bytes are 0xAB: one written past the first row would show in the
+    // second, which the data does not reach.
+    const Bytes row = {1, 2, 3, 0xAB, 4, 5, 6, 0xAB, 7, 8, 9, 0xAB, 10, 11, 12, 0xAB};
+    const Converted cut = convert(describe(4, 2, 32), row);
+    ASSERT_EQ(cut.lines, 2u);
+    EXPECT_EQ(cut.row(0), (Bgr{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    EXPECT_EQ(cut.row(1), Bgr(12, 0));
+
+    Bytes both = row;
+    both.insert(both.end(), row.begin(), row.end());
+    EXPECT_EQ(convert(describe(4, 2, 32), both).row(1), cut.row(0));
+    const Converted fields = convert(describeBitfields(16, 0xF800, 0x07E0, 0x001F, 4),
+                                     {0x1F, 0, 0x1F, 0, 0x1F, 0, 0x00, 0xF8});
+    EXPECT_EQ(fields.row(0), concat({kBlue, kBlue, kBlue, kRed}));
+}
+
+TEST(RowEnds, RleRunsThatEndTheLastRowStopThere) {
+    const Converted eight =
+        convert(describeIndexed(4, 2, 8, Compression::Rle8), {0, 4, 1, 2, 3, 4, 0, 0, 4, 2, 0, 1});
+    ASSERT_EQ(eight.lines, 2u);
+    EXPECT_EQ(eight.row(0), concat({kRed, kGreen, kBlue, kWhite}));
+    EXPECT_EQ(eight.row(1), concat({kGreen, kGreen, kGreen, kGreen}));
+
+    const Converted four =
+        convert(describeIndexed(4, 1, 4, Compression::Rle4), {1, 0x10, 0, 3, 0x23, 0x40, 0, 1});
+    ASSERT_EQ(four.lines, 1u);
+    EXPECT_EQ(four.row(0), concat({kRed, kGreen, kBlue, kWhite}));
+}
+
 TEST(Rgb24, CopiesBlueGreenRedAndSkipsRowPadding) {
     const Converted result =
         convert(describe(3, 2, 24), {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9,  // padding

@@ -2,6 +2,7 @@
 #include <GL/glu.h>
 
 #include "app/app.h"
+#include "image/blend_texture.h"
 #include "render/elapsed_time.h"
 
 namespace {
@@ -53,8 +54,7 @@ void App::init() {
 
     glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
 
-    // The blend texture is not built yet: the squares are drawn untextured.
-    texture = 0;
+    texture = buildBlendTexture(colourImageName, alphaImageName);
 }
 
 void App::reshape(int32_t width, int32_t height) {

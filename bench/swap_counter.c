@@ -7,7 +7,17 @@
  *   wall_us N
  *   cpu_us N
  *
- * Without SWAP_COUNTER_REPORT it only passes the calls through. */
+ * When SWAP_COUNTER_FIRST_FRAME names a file, the first swap also writes to it, as soon as it
+ * returns, the wall-clock time of that moment in microseconds since the epoch and the CPU
+ * microseconds the process has used up to then:
+ *
+ *   first_frame_us N
+ *   first_frame_cpu_us N
+ *
+ * The real-time clock, not the monotonic one, so a script can subtract a time it took itself
+ * just before starting the program (bash's EPOCHREALTIME).
+ *
+ * Without either variable it only passes the calls through. */
 #define _GNU_SOURCE
 #include <GL/glx.h>
 #include <dlfcn.h>
@@ -41,20 +51,6 @@ static int64_t cpuMicroseconds(void) {
            usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
 }
 
-void glXSwapBuffers(Display* display, GLXDrawable drawable) {
-    static SwapBuffersFunction realSwapBuffers;
-    if (!realSwapBuffers) {
-        realSwapBuffers = (SwapBuffersFunction)dlsym(RTLD_NEXT, "glXSwapBuffers");
-        if (!realSwapBuffers) abort();
-    }
-    realSwapBuffers(display, drawable);
-    if (swapCount == 0) {
-        firstSwapWallMicroseconds = wallMicroseconds();
-        firstSwapCpuMicroseconds = cpuMicroseconds();
-    }
-    swapCount = swapCount + 1;
-}
-
 /* The handler may only call async-signal-safe functions, so no stdio: numbers are formatted
  * by hand. getrusage is not on POSIX's list, but on Linux it is a plain system call. */
 static size_t appendText(char* out, size_t used, const char* text) {
@@ -72,6 +68,39 @@ static size_t appendNumber(char* out, size_t used, int64_t value) {
     } while (value > 0);
     while (count > 0) out[used++] = digits[--count];
     return used;
+}
+
+/* One write, so a reader polling the file sees either nothing or the whole report. */
+static void reportFirstFrame(void) {
+    const char* path = getenv("SWAP_COUNTER_FIRST_FRAME");
+    if (!path) return;
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    char text[96];
+    size_t used = appendText(text, 0, "first_frame_us ");
+    used = appendNumber(text, used, (int64_t)now.tv_sec * 1000000 + now.tv_nsec / 1000);
+    used = appendText(text, used, "\nfirst_frame_cpu_us ");
+    used = appendNumber(text, used, firstSwapCpuMicroseconds);
+    used = appendText(text, used, "\n");
+    const int file = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (file < 0) return;
+    if (write(file, text, used) != (ssize_t)used) abort();
+    close(file);
+}
+
+void glXSwapBuffers(Display* display, GLXDrawable drawable) {
+    static SwapBuffersFunction realSwapBuffers;
+    if (!realSwapBuffers) {
+        realSwapBuffers = (SwapBuffersFunction)dlsym(RTLD_NEXT, "glXSwapBuffers");
+        if (!realSwapBuffers) abort();
+    }
+    realSwapBuffers(display, drawable);
+    if (swapCount == 0) {
+        firstSwapWallMicroseconds = wallMicroseconds();
+        firstSwapCpuMicroseconds = cpuMicroseconds();
+        reportFirstFrame();
+    }
+    swapCount = swapCount + 1;
 }
 
 static void reportAndExit(int signalNumber) {

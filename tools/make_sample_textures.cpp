@@ -90,41 +90,90 @@ bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     return true;
 }
 
-Colour fromHue(double hue) {
-    const auto channel = [hue](double offset) {
-        return 0.5 + 0.5 * std::cos(2 * kPi * (hue - offset));
-    };
-    return {channel(0.0), channel(1.0 / 3), channel(2.0 / 3)};
-}
-
-struct Polar {
-    double radius, angle;
+// Texture coordinates of a pixel's centre: 0..1 from left to right and from bottom to top, as
+// the rows are written bottom first.
+struct Point {
+    double x, y;
 };
 
-// Position relative to the centre, in units of half the side: corners lie at distance √2.
-Polar polar(int32_t x, int32_t y) {
-    const double u = (x + 0.5) / (kSize / 2) - 1;
-    const double v = (y + 0.5) / (kSize / 2) - 1;
-    return {std::sqrt(u * u + v * v), std::atan2(v, u)};
+Point at(int32_t x, int32_t y) {
+    return {(x + 0.5) / kSize, (y + 0.5) / kSize};
 }
 
-// A colour wheel twisted into a spiral, over a soft checkerboard of light and shade.
+double smoothstep(double edge0, double edge1, double value) {
+    const double t = std::fmin(1.0, std::fmax(0.0, (value - edge0) / (edge1 - edge0)));
+    return t * t * (3 - 2 * t);
+}
+
+Colour mix(Colour a, Colour b, double t) {
+    return {a.red + (b.red - a.red) * t, a.green + (b.green - a.green) * t,
+            a.blue + (b.blue - a.blue) * t};
+}
+
+// Signed distance from a rounded rectangle (negative inside), given its centre, half sizes
+// and corner radius.
+double roundedBox(Point p, Point centre, Point half, double radius) {
+    const double qx = std::fabs(p.x - centre.x) - half.x + radius;
+    const double qy = std::fabs(p.y - centre.y) - half.y + radius;
+    const double outside = std::hypot(std::fmax(qx, 0.0), std::fmax(qy, 0.0));
+    return outside + std::fmin(std::fmax(qx, qy), 0.0) - radius;
+}
+
+// Coverage of a shape with signed distance `distance`, smoothed over about one pixel.
+double inside(double distance) {
+    return smoothstep(0.7 / kSize, -0.7 / kSize, distance);
+}
+
+// A bold "F": it reads wrongly when mirrored, flipped or turned, so a texture placed the wrong
+// way round shows at once.
+double letterF(Point p) {
+    const double stem = roundedBox(p, {0.21, 0.63}, {0.05, 0.22}, 0.01);
+    const double top = roundedBox(p, {0.31, 0.80}, {0.15, 0.05}, 0.01);
+    const double middle = roundedBox(p, {0.28, 0.625}, {0.12, 0.045}, 0.01);
+    return std::fmin(stem, std::fmin(top, middle));
+}
+
+// A landscape: deep blue sky paling towards rolling green hills, a sun top right and a white
+// "F" with a soft shadow in the sky on the left.
 Colour colourPattern(int32_t x, int32_t y) {
-    const Polar at = polar(x, y);
-    const Colour hue = fromHue(at.angle / (2 * kPi) + 0.6 * at.radius);
-    const double checker = ((x / 128 + y / 128) % 2 == 0) ? 1.0 : 0.8;
-    const double pastel = 0.25;
-    const auto shade = [&](double level) { return checker * (pastel + (1 - pastel) * level); };
-    return {shade(hue.red), shade(hue.green), shade(hue.blue)};
+    const Point p = at(x, y);
+    // Sky: warm near the horizon, deep blue overhead.
+    Colour colour = mix({0.98, 0.85, 0.62}, {0.12, 0.30, 0.72}, smoothstep(0.3, 1.0, p.y));
+
+    const double sunDistance = std::hypot(p.x - 0.76, p.y - 0.78);
+    colour = mix(colour, {1.0, 0.93, 0.55}, 0.6 * std::exp(-sunDistance * 12));  // glow
+    colour = mix(colour, {1.0, 0.88, 0.25}, inside(sunDistance - 0.09));
+
+    const double horizon = 0.30 + 0.05 * std::sin(2 * kPi * (p.x * 1.3 + 0.2)) + 0.04 * (1 - p.x);
+    const Colour ground = mix({0.10, 0.35, 0.12}, {0.40, 0.68, 0.22}, p.y / horizon);
+    colour = mix(colour, ground, inside(p.y - horizon));
+
+    const double shadow = smoothstep(0.02, -0.01, letterF({p.x - 0.012, p.y + 0.012}));
+    colour = mix(colour, {0.0, 0.0, 0.15}, 0.5 * shadow);
+    return mix(colour, {1.0, 1.0, 1.0}, inside(letterF(p)));
 }
 
-// Nearly clear in the middle, opaque towards the rim, with faint concentric ripples.
+// Opacity: clear outside an opaque frame with rounded corners; within it a gentle fall from
+// 95% at the top to 60% at the bottom, pierced by soft round holes of several sizes.
 Colour opacityPattern(int32_t x, int32_t y) {
-    const Polar at = polar(x, y);
-    const double edge = std::fmin(1.0, at.radius / 0.95);
-    const double ramp = edge * edge * (3 - 2 * edge);  // smoothstep
-    const double ripple = 0.85 + 0.15 * std::cos(2 * kPi * 6 * at.radius);
-    const double opacity = (0.15 + 0.85 * ramp) * ripple;
+    const Point p = at(x, y);
+    const Point centre = {0.5, 0.5};
+    const double outer = roundedBox(p, centre, {0.5, 0.5}, 0.12);
+    const double inner = roundedBox(p, centre, {0.42, 0.42}, 0.06);
+    double opacity = 0.60 + 0.35 * p.y;
+    opacity = std::fmax(opacity, smoothstep(-0.01, 0.01, inner));
+
+    struct Hole {
+        Point centre;
+        double radius;
+    };
+    const Hole holes[] = {
+        {{0.58, 0.48}, 0.13}, {{0.26, 0.22}, 0.08}, {{0.82, 0.38}, 0.06}, {{0.56, 0.85}, 0.045}};
+    for (const Hole& hole : holes) {
+        const double distance = std::hypot(p.x - hole.centre.x, p.y - hole.centre.y);
+        opacity *= smoothstep(0.5 * hole.radius, hole.radius, distance);
+    }
+    opacity *= inside(outer);
     return {opacity, opacity, opacity};
 }
 

@@ -374,16 +374,6 @@ struct ProgramRun {
     Observation seen;
 };
 
-const char* const kSanitizerReports[] = {"ERROR: AddressSanitizer",
-                                         "runtime error:", "LeakSanitizer"};
-
-std::string sanitizerReport(const std::string& errorOutput) {
-    for (const char* report : kSanitizerReports) {
-        if (errorOutput.find(report) != std::string::npos) return report;
-    }
-    return "";
-}
-
 // The first thing wrong with the run, or "" for a good one.
 std::string fault(const ProgramRun& run) {
     const Observation& seen = run.seen;

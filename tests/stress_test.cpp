@@ -114,6 +114,10 @@ protected:
     }
 
     void TearDown() override {
+        // Also where the test looked only at the window: a sanitizer abort fails it.
+        if (program_) {
+            EXPECT_EQ(program_->fault(), "") << program_->errorOutput();
+        }
         program_.reset();
         if (workingDirectory_.empty()) return;
         EXPECT_EQ(directoryEntries(workingDirectory_),

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
 
     pid_ = fork();
     if (pid_ == 0) {
+        // Ends with the test program even when that aborts without running destructors.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         dup2(errorFd, STDERR_FILENO);
         const int nullFd = open("/dev/null", O_RDWR);
         dup2(nullFd, STDIN_FILENO);
@@ -88,4 +91,20 @@ std::string ChildProcess::errorOutput() const {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string sanitizerReport(const std::string& errorOutput) {
+    for (const char* report : {"ERROR: AddressSanitizer", "runtime error:", "LeakSanitizer"}) {
+        if (errorOutput.find(report) != std::string::npos) return report;
+    }
+    return "";
+}
+
+std::string ChildProcess::fault() {
+    const std::string report = sanitizerReport(errorOutput());
+    if (!report.empty()) return "sanitizer report: " + report;
+    if (running()) return "";
+    if (killedBySignal()) return "ended by signal " + std::to_string(signalNumber());
+    if (exitCode() != 0) return "exit code " + std::to_string(exitCode());
+    return "";
 }

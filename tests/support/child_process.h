@@ -27,6 +27,9 @@ public:
     bool killedBySignal() const;
     int signalNumber() const;
     std::string errorOutput() const;
+    // What went wrong with a program meant to run until stopped or to exit with code 0: a
+    // sanitizer report, a signal or another exit code; "" when nothing did.
+    std::string fault();
 
 private:
     bool reap(bool block);
@@ -36,3 +39,6 @@ private:
     bool reaped_ = false;
     std::string errorPath_;
 };
+
+// The kind of sanitizer report in a program's stderr, or "" when it holds none.
+std::string sanitizerReport(const std::string& errorOutput);

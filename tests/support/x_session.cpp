@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +64,9 @@ bool XSession::startServer(const Options& options) {
     const std::string fd = std::to_string(ready[1]);
     serverPid_ = fork();
     if (serverPid_ == 0) {
+        // A test that aborts (a sanitizer report) never runs the destructor; the server must
+        // not outlive it, or it holds ctest's output pipe open until the time limit.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(ready[0]);
         freopen("/dev/null", "w", stderr);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),

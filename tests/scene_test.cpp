@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -23,6 +24,7 @@
 
 #include "app/app.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/scene_model.h"
 #include "tests/support/x_session.h"
 
 namespace {
@@ -156,123 +158,22 @@ Frame drawAt(int32_t milliseconds) {
     return Frame::capture();
 }
 
-// ---- A model of the scene: the eye ray through a pixel against the three squares.
+// ---- The model of the scene, with the texture this test binds.
 
-struct Vec3 {
-    double x;
-    double y;
-    double z;
-};
+using scene_model::kClearGrey;
+using scene_model::kDrawnMotion;
+using scene_model::Motion;
+using scene_model::Pixel;
+using scene_model::Shade;
+using scene_model::Texel;
+using scene_model::View;
 
-using Mat3 = std::array<Vec3, 3>;  // rows
-
-double dot(const Vec3& a, const Vec3& b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-
-Vec3 apply(const Mat3& m, const Vec3& v) {
-    return {dot(m[0], v), dot(m[1], v), dot(m[2], v)};
-}
-
-Vec3 applyTransposed(const Mat3& m, const Vec3& v) {
-    return {m[0].x * v.x + m[1].x * v.y + m[2].x * v.z, m[0].y * v.x + m[1].y * v.y + m[2].y * v.z,
-            m[0].z * v.x + m[1].z * v.y + m[2].z * v.z};
-}
-
-Mat3 compose(const Mat3& a, const Mat3& b) {
-    const Vec3 column0 = apply(a, {b[0].x, b[1].x, b[2].x});
-    const Vec3 column1 = apply(a, {b[0].y, b[1].y, b[2].y});
-    const Vec3 column2 = apply(a, {b[0].z, b[1].z, b[2].z});
-    return {Vec3{column0.x, column1.x, column2.x}, Vec3{column0.y, column1.y, column2.y},
-            Vec3{column0.z, column1.z, column2.z}};
-}
-
-// A right-handed turn about a unit axis, the matrix glRotate documents.
-Mat3 rotation(double degrees, const Vec3& axis) {
-    const double radians = degrees * M_PI / 180.0;
-    const double c = std::cos(radians);
-    const double s = std::sin(radians);
-    const double k = 1.0 - c;
-    const double x = axis.x, y = axis.y, z = axis.z;
-    return {Vec3{x * x * k + c, x * y * k - z * s, x * z * k + y * s},
-            Vec3{y * x * k + z * s, y * y * k + c, y * z * k - x * s},
-            Vec3{x * z * k - y * s, y * z * k + x * s, z * z * k + c}};
-}
-
-// How the squares' frame turns with time; wrong variants must not match the picture.
-struct Motion {
-    const char* name;
-    double xDegreesPerMillisecond;
-    double yDegreesPerMillisecond;
-    bool yTurnFirst;
-};
-
-constexpr Motion kDrawnMotion{"as drawn", 0.01, 0.05, false};
 constexpr Motion kXNegated{"X angle negated", -0.01, 0.05, false};
 constexpr Motion kYNegated{"Y angle negated", 0.01, -0.05, false};
 constexpr Motion kOrderSwapped{"Y turn before X turn", 0.01, 0.05, true};
 constexpr Motion kRatesSwapped{"rates swapped", 0.05, 0.01, false};
 
-struct View {
-    int width;
-    int height;
-    double aspect;  // the one the projection was built with
-};
-
 constexpr View kWindowView{kWindowWidth, kWindowHeight, 4.0 / 3.0};
-
-constexpr double kNearPlane = 0.1;
-constexpr double kFarPlane = 100.0;
-constexpr double kHalfFieldOfViewDegrees = 22.5;
-
-// Each square is the one in z = 0 laid into its plane by a quarter turn; in drawing order.
-const std::array<Mat3, 3> kSquareTurns = {rotation(90, {0, 1, 0}), rotation(90, {1, 0, 0}),
-                                          rotation(90, {0, 0, 1})};
-
-// The texel of a 2 × 2 texture that nearest sampling picks at (s, t).
-int texelAt(double s, double t) {
-    const int column = s < 0.5 ? 0 : 1;
-    const int row = t < 0.5 ? 0 : 1;
-    return row * 2 + column;
-}
-
-// For each square in drawing order, the texel the ray through window point (x, y) meets,
-// or -1 where it misses the square or the square is clipped there.
-using Texels = std::array<int, 3>;
-
-Texels traceRay(const Motion& motion, int32_t milliseconds, const View& view, double x, double y) {
-    const double halfHeight = std::tan(kHalfFieldOfViewDegrees * M_PI / 180.0);
-    // Scaled so that the parameter along the ray is the eye-space depth.
-    const Vec3 direction{(2.0 * x / view.width - 1.0) * halfHeight * view.aspect,
-                         (2.0 * y / view.height - 1.0) * halfHeight, -1.0};
-    const Mat3 turnX = rotation(milliseconds * motion.xDegreesPerMillisecond, {1, 0, 0});
-    const Mat3 turnY = rotation(milliseconds * motion.yDegreesPerMillisecond, {0, 1, 0});
-    const Mat3 frame = motion.yTurnFirst ? compose(turnY, turnX) : compose(turnX, turnY);
-
-    Texels texels{};
-    for (size_t square = 0; square < kSquareTurns.size(); ++square) {
-        texels[square] = -1;
-        const Mat3 toEye = compose(frame, kSquareTurns[square]);
-        // The eye, at the origin, is one unit in front of the squares' centre at (0, 0, -1).
-        const Vec3 origin = applyTransposed(toEye, {0, 0, 1});
-        const Vec3 along = applyTransposed(toEye, direction);
-        if (std::abs(along.z) < 1e-12) continue;
-        const double depth = -origin.z / along.z;
-        if (depth < kNearPlane || depth > kFarPlane) continue;
-        const double u = origin.x + depth * along.x;
-        const double v = origin.y + depth * along.y;
-        if (std::abs(u) > 1 || std::abs(v) > 1) continue;
-        texels[square] = texelAt((u + 1) / 2, (v + 1) / 2);
-    }
-    return texels;
-}
-
-struct Texel {
-    uint8_t red;
-    uint8_t green;
-    uint8_t blue;
-    uint8_t alpha;
-};
 
 using Texture2x2 = std::array<Texel, 4>;
 
@@ -281,27 +182,16 @@ using Texture2x2 = std::array<Texel, 4>;
 constexpr Texture2x2 kQuarters{
     {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {0, 0, 0, 0}}};
 
-struct Shade {
-    double red;
-    double green;
-    double blue;
-};
-
-constexpr Shade kClearGrey{127.5, 127.5, 127.5};
-
-Shade blendOver(const Texel& texel, const Shade& below) {
-    const double alpha = texel.alpha / 255.0;
-    return {alpha * texel.red + (1 - alpha) * below.red,
-            alpha * texel.green + (1 - alpha) * below.green,
-            alpha * texel.blue + (1 - alpha) * below.blue};
+// The texel of the 2 × 2 texture that nearest sampling picks at (s, t).
+scene_model::Sample quarterAt(double s, double t) {
+    const int column = s < 0.5 ? 0 : 1;
+    const int row = t < 0.5 ? 0 : 1;
+    return scene_model::sampleOf(kQuarters[row * 2 + column]);
 }
 
-Shade expectedShade(const Texels& texels, const Texture2x2& texture) {
-    Shade shade = kClearGrey;
-    for (int texel : texels) {
-        if (texel >= 0) shade = blendOver(texture[texel], shade);
-    }
-    return shade;
+Shade expectedShade(const Motion& motion, int32_t milliseconds, const View& view, double x,
+                    double y) {
+    return scene_model::shadeOf(scene_model::traceRay(motion, milliseconds, view, x, y), quarterAt);
 }
 
 // Eight-bit rounding in the blender, and the clear grey 127.5, land within this.
@@ -317,41 +207,19 @@ std::string describe(const Colour& colour) {
            std::to_string(colour.blue);
 }
 
-struct Sample {
-    int x;
-    int y;
-};
-
-// Grid pixels whose texels stay the same when the ray moves a pixel and a half either way,
-// so that edges, seams, clipping and rounding in the rasteriser cannot decide them.
-std::vector<Sample> stableSamples(const Motion& motion, int32_t milliseconds, const View& view) {
-    constexpr int kStep = 16;
-    constexpr double kWobble = 1.5;
-    std::vector<Sample> samples;
-    for (int y = kStep / 2; y < view.height; y += kStep) {
-        for (int x = kStep / 2; x < view.width; x += kStep) {
-            const Texels centre = traceRay(motion, milliseconds, view, x + 0.5, y + 0.5);
-            bool stable = true;
-            for (double dy : {-kWobble, 0.0, kWobble}) {
-                for (double dx : {-kWobble, 0.0, kWobble}) {
-                    stable = stable && traceRay(motion, milliseconds, view, x + 0.5 + dx,
-                                                y + 0.5 + dy) == centre;
-                }
-            }
-            if (stable) samples.push_back({x, y});
-        }
-    }
-    return samples;
+std::vector<Pixel> stableSamples(const Motion& motion, int32_t milliseconds, const View& view) {
+    return scene_model::stablePixels(view, 16, [&](double x, double y) {
+        return expectedShade(motion, milliseconds, view, x, y);
+    });
 }
 
-std::vector<Sample> disagreements(const Frame& frame, const std::vector<Sample>& samples,
-                                  const Motion& motion, int32_t milliseconds, const View& view) {
-    std::vector<Sample> found;
-    for (const Sample& sample : samples) {
-        const Texels texels = traceRay(motion, milliseconds, view, sample.x + 0.5, sample.y + 0.5);
-        if (!looksLike(frame.at(sample.x, sample.y), expectedShade(texels, kQuarters))) {
-            found.push_back(sample);
-        }
+std::vector<Pixel> disagreements(const Frame& frame, const std::vector<Pixel>& samples,
+                                 const Motion& motion, int32_t milliseconds, const View& view) {
+    std::vector<Pixel> found;
+    for (const Pixel& sample : samples) {
+        const Shade shade =
+            expectedShade(motion, milliseconds, view, sample.x + 0.5, sample.y + 0.5);
+        if (!looksLike(frame.at(sample.x, sample.y), shade)) found.push_back(sample);
     }
     return found;
 }
@@ -362,14 +230,14 @@ constexpr size_t kFewestSamples = 300;
 constexpr size_t kFewestDisagreements = 10;
 
 // Checks the picture against the model of the scene as drawn; returns the pixels judged.
-std::vector<Sample> expectPictureMatchesModel(const Frame& frame, int32_t milliseconds,
-                                              const View& view) {
-    const std::vector<Sample> samples = stableSamples(kDrawnMotion, milliseconds, view);
+std::vector<Pixel> expectPictureMatchesModel(const Frame& frame, int32_t milliseconds,
+                                             const View& view) {
+    const std::vector<Pixel> samples = stableSamples(kDrawnMotion, milliseconds, view);
     EXPECT_GE(samples.size(), kFewestSamples);
-    const std::vector<Sample> wrong =
+    const std::vector<Pixel> wrong =
         disagreements(frame, samples, kDrawnMotion, milliseconds, view);
     if (!wrong.empty()) {
-        const Sample& first = wrong.front();
+        const Pixel& first = wrong.front();
         ADD_FAILURE() << wrong.size() << " of " << samples.size()
                       << " pixels differ, the first at (" << first.x << ", " << first.y
                       << ") shows " << describe(frame.at(first.x, first.y));
@@ -463,10 +331,10 @@ TEST_F(SceneTest, InitLeavesTheStateThePictureReliesOn) {
 
     const std::array<GLfloat, 16>& p = projectionAfterInit;
     EXPECT_NEAR(aspectOf(p), 4.0 / 3.0, 1e-6);
-    EXPECT_NEAR(p[5], 1.0 / std::tan(kHalfFieldOfViewDegrees * M_PI / 180.0), 1e-5);
+    EXPECT_NEAR(p[5], 1.0 / std::tan(scene_model::kHalfFieldOfViewDegrees * M_PI / 180.0), 1e-5);
     // Near and far planes, recovered from the depth row.
-    EXPECT_NEAR(p[14] / (p[10] - 1), kNearPlane, 1e-6);
-    EXPECT_NEAR(p[14] / (p[10] + 1), kFarPlane, 0.05);
+    EXPECT_NEAR(p[14] / (p[10] - 1), scene_model::kNearPlane, 1e-6);
+    EXPECT_NEAR(p[14] / (p[10] + 1), scene_model::kFarPlane, 0.05);
 }
 
 TEST_F(SceneTest, AtZeroTheFacingSquareFillsTheViewAndTheOthersAreEdgeOn) {
@@ -486,7 +354,7 @@ TEST_F(SceneTest, AtZeroTheFacingSquareFillsTheViewAndTheOthersAreEdgeOn) {
     const BoundTexture texture({kHalfRed, kHalfRed, kHalfRed, kHalfRed});
     const Frame tinted = drawAt(0);
     ASSERT_EQ(tinted.width(), kWindowWidth);
-    const Shade oneLayer = blendOver(kHalfRed, kClearGrey);
+    const Shade oneLayer = scene_model::blendOver(scene_model::sampleOf(kHalfRed), kClearGrey);
     int notOneLayer = 0;
     for (int y = 0; y < tinted.height(); ++y) {
         for (int x = 0; x < tinted.width(); ++x)
@@ -551,7 +419,7 @@ TEST_P(SceneAtMoment, PictureShowsBothTurnsInTheirOrderAndSense) {
     const Frame frame = drawAt(moment.milliseconds);
     ASSERT_EQ(frame.width(), kWindowWidth);
     ASSERT_EQ(frame.height(), kWindowHeight);
-    const std::vector<Sample> samples =
+    const std::vector<Pixel> samples =
         expectPictureMatchesModel(frame, moment.milliseconds, kWindowView);
     for (const Motion& motion : moment.wrongMotions) {
         EXPECT_GE(disagreements(frame, samples, motion, moment.milliseconds, kWindowView).size(),
@@ -565,9 +433,14 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Moment{1000, {kXNegated, kYNegated, kOrderSwapped, kRatesSwapped}},
                     Moment{2500, {kXNegated, kYNegated, kOrderSwapped, kRatesSwapped}},
                     // A whole turn about Y hides the sign of that angle and the order of the turns.
-                    Moment{7200, {kXNegated, kRatesSwapped}}),
+                    Moment{7200, {kXNegated, kRatesSwapped}},
+                    // About 24.8 days on, the elapsed count wraps to its most negative value:
+                    // both moments must still draw the scene at those angles, with no NaN.
+                    Moment{INT32_MAX, {}}, Moment{INT32_MIN, {}}),
     [](const testing::TestParamInfo<Moment>& info) {
-        return "At" + std::to_string(info.param.milliseconds) + "ms";
+        const int32_t milliseconds = info.param.milliseconds;
+        const std::string magnitude = std::to_string(std::abs(int64_t{milliseconds}));
+        return (milliseconds < 0 ? "AtMinus" : "At") + magnitude + "ms";
     });
 
 TEST_F(SceneTest, WiderWindowKeepsThePictureUnstretched) {
@@ -579,7 +452,7 @@ TEST_F(SceneTest, WiderWindowKeepsThePictureUnstretched) {
     const Frame frame = drawAt(1000);
     ASSERT_EQ(frame.width(), 800);
     ASSERT_EQ(frame.height(), 400);
-    const std::vector<Sample> samples = expectPictureMatchesModel(frame, 1000, {800, 400, 2.0});
+    const std::vector<Pixel> samples = expectPictureMatchesModel(frame, 1000, {800, 400, 2.0});
     EXPECT_GE(disagreements(frame, samples, kDrawnMotion, 1000, {800, 400, 4.0 / 3.0}).size(),
               kFewestDisagreements)
         << "the picture does not tell aspect 2 from 4/3";

@@ -93,6 +93,36 @@ bool XSession::startServer(const Options& options) {
     return true;
 }
 
+Window parentOf(Display* display, Window window) {
+    Window root = None, parent = None;
+    Window* children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, window, &root, &parent, &children, &count)) return None;
+    if (children != nullptr) XFree(children);
+    return parent;
+}
+
+// openbox announces itself a moment before it takes windows in, and a window mapped in
+// between is never mapped at all (freeglut then waits for it for good). A probe window, mapped
+// again until openbox puts it in a frame, shows that it has got that far.
+bool windowManagerTakesWindows(Display* display, std::chrono::steady_clock::time_point deadline) {
+    const Window root = DefaultRootWindow(display);
+    const Window probe = XCreateSimpleWindow(display, root, 0, 0, 16, 16, 0, 0, 0);
+    bool framed = false;
+    while (!framed && std::chrono::steady_clock::now() < deadline) {
+        XUnmapWindow(display, probe);
+        XMapWindow(display, probe);
+        XSync(display, False);
+        for (int poll = 0; poll < 10 && !framed; ++poll) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            framed = parentOf(display, probe) != root;
+        }
+    }
+    XDestroyWindow(display, probe);
+    XSync(display, False);
+    return framed;
+}
+
 bool XSession::startWindowManager() {
     char pathTemplate[] = "/tmp/openbox-rc-XXXXXX";
     const int fd = mkstemp(pathTemplate);
@@ -117,7 +147,11 @@ bool XSession::startWindowManager() {
            std::chrono::steady_clock::now() < deadline && windowManager_->running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    const bool takesWindows = running && windowManagerTakesWindows(display, deadline);
     XCloseDisplay(display);
-    if (!running) error_ = "openbox did not start (is the openbox package installed?)";
-    return running;
+    if (!running)
+        error_ = "openbox did not start (is the openbox package installed?)";
+    else if (!takesWindows)
+        error_ = "openbox started but takes no windows in";
+    return takesWindows;
 }

@@ -35,14 +35,14 @@ bool atSavedGeometry(const App& app) {
 
 // Full screen has landed once the window has left the saved geometry, windowed once it is
 // back there. The saved fields are read only after a switch has set them.
-bool lastSwitchLanding(const App& app) {
+bool lastSwitchStillLanding(const App& app) {
     return std::chrono::steady_clock::now() < lastSwitchDeadline &&
            atSavedGeometry(app) == (glutGet(GLUT_FULL_SCREEN) != 0);
 }
 
 void switchScreenMode(int) {
     App& app = *theApp;
-    if (lastSwitchLanding(app)) {
+    if (lastSwitchStillLanding(app)) {
         glutTimerFunc(kSwitchPollMilliseconds, switchScreenMode, 0);
         return;
     }

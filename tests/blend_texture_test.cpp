@@ -28,6 +28,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include "image/blend_texture.h"
+#include "tests/support/bmp_file.h"
 #include "tests/support/message_recorder.h"
 #include "tests/support/x_session.h"
 
@@ -119,12 +120,6 @@ HeapUse heapUse() {
 
 // ---- Pictures and the BMP files that hold them.
 
-struct Rgb {
-    unsigned char red;
-    unsigned char green;
-    unsigned char blue;
-};
-
 // Pixels bottom row first, the order in which the loader hands them on.
 struct Picture {
     int width;
@@ -155,46 +150,16 @@ Picture mask(int width, int height, int step) {
     return picture;
 }
 
-void putLittleEndian(std::string& out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
-// File header, 40-byte info header, 24 bits per pixel, BI_RGB, bottom-up rows padded to 4 bytes.
 std::string bmpFile(const Picture& picture) {
-    const uint32_t rowBytes = (static_cast<uint32_t>(picture.width) * 3 + 3) & ~3u;
-    const uint32_t pixelBytes = rowBytes * static_cast<uint32_t>(picture.height);
-    std::string file = "BM";
-    putLittleEndian(file, 54 + pixelBytes, 4);
-    putLittleEndian(file, 0, 4);
-    putLittleEndian(file, 54, 4);
-    for (uint32_t field :
-         {40u, static_cast<uint32_t>(picture.width), static_cast<uint32_t>(picture.height)}) {
-        putLittleEndian(file, field, 4);
-    }
-    putLittleEndian(file, 1, 2);   // planes
-    putLittleEndian(file, 24, 2);  // bits per pixel
-    for (uint32_t field : {0u, pixelBytes, 2835u, 2835u, 0u, 0u}) putLittleEndian(file, field, 4);
-    for (int row = 0; row < picture.height; ++row) {
-        const std::string::size_type rowStart = file.size();
-        for (int column = 0; column < picture.width; ++column) {
-            const Rgb& pixel = picture.pixels[static_cast<size_t>(row) * picture.width + column];
-            file += {static_cast<char>(pixel.blue), static_cast<char>(pixel.green),
-                     static_cast<char>(pixel.red)};
-        }
-        file.resize(rowStart + rowBytes, '\0');
-    }
-    return file;
+    return ::bmpFile(picture.width, picture.height, [&picture](int x, int y) {
+        return picture.pixels[static_cast<size_t>(y) * picture.width + x];
+    });
 }
 
 // A file whose 124-byte (version 5) header the loader does not read.
 std::string version5File() {
-    std::string file = "BM";
-    putLittleEndian(file, 14 + 124 + 4, 4);
-    putLittleEndian(file, 0, 4);
-    putLittleEndian(file, 14 + 124, 4);
-    putLittleEndian(file, 124, 4);
-    file.resize(file.size() + 120 + 4, '\0');
-    return file;
+    const auto white = [](int, int) { return Rgb{255, 255, 255}; };
+    return ::bmpFile(1, 1, white, kV5HeaderSize);
 }
 
 // ---- What GL holds and shows.

@@ -22,6 +22,7 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/support/bmp_file.h"
 #include "tests/support/child_process.h"
 #include "tests/support/scene_model.h"
 #include "tests/support/x_session.h"
@@ -64,12 +65,6 @@ public:
 constexpr int kImageSide = 256;
 constexpr int kCellSide = 32;
 
-struct Rgb {
-    uint8_t red;
-    uint8_t green;
-    uint8_t blue;
-};
-
 // Red follows the column and green the row, so a flipped or turned texture shows other
 // colours; blue differs from red, so swapped channels show too.
 Rgb cellColour(int column, int row) {
@@ -88,46 +83,13 @@ Rgb maskPixel(uint8_t opacity) {
     return {opacity, static_cast<uint8_t>(255 - opacity), static_cast<uint8_t>(255 - opacity)};
 }
 
-void putLittleEndian(std::string& out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
-// A BMP file with the 14-byte file header and a header of `headerSize` bytes whose leading
-// fields are those of the 40-byte info header: 24 bits per pixel, rows bottom first.
-std::string bmpFile(int side, uint32_t headerSize, const std::function<Rgb(int x, int y)>& pixel) {
-    const uint32_t rowBytes = (3 * side + 3) & ~3u;
-    const uint32_t pixelOffset = 14 + headerSize;
-    std::string out = "BM";
-    putLittleEndian(out, pixelOffset + rowBytes * side, 4);
-    putLittleEndian(out, 0, 4);
-    putLittleEndian(out, pixelOffset, 4);
-    putLittleEndian(out, headerSize, 4);
-    putLittleEndian(out, side, 4);
-    putLittleEndian(out, side, 4);
-    putLittleEndian(out, 1, 2);   // planes
-    putLittleEndian(out, 24, 2);  // bits per pixel
-    out.resize(pixelOffset, '\0');
-    for (int y = 0; y < side; ++y) {
-        for (int x = 0; x < side; ++x) {
-            const Rgb rgb = pixel(x, y);
-            out += {static_cast<char>(rgb.blue), static_cast<char>(rgb.green),
-                    static_cast<char>(rgb.red)};
-        }
-        out.resize(pixelOffset + rowBytes * (y + 1), '\0');
-    }
-    return out;
-}
-
-constexpr uint32_t kInfoHeaderSize = 40;
-constexpr uint32_t kV5HeaderSize = 124;
-
 std::string colourFile() {
-    return bmpFile(kImageSide, kInfoHeaderSize,
+    return bmpFile(kImageSide, kImageSide,
                    [](int x, int y) { return cellColour(x / kCellSide, y / kCellSide); });
 }
 
 std::string maskFile() {
-    return bmpFile(kImageSide, kInfoHeaderSize, [](int x, int y) {
+    return bmpFile(kImageSide, kImageSide, [](int x, int y) {
         return maskPixel(cellOpacity(x / kCellSide, y / kCellSide));
     });
 }
@@ -591,7 +553,8 @@ TEST_F(TextureProgramTest, EmptyColourFileShowsOneOpenFailureDialogThenWhiteSqua
 }
 
 TEST_F(TextureProgramTest, VersionFiveHeaderShowsOneUnknownFormatDialogThenWhiteSquares) {
-    writeFile(path("1024.bmp"), bmpFile(2, kV5HeaderSize, [](int, int) { return Rgb{255, 0, 0}; }));
+    const auto red = [](int, int) { return Rgb{255, 0, 0}; };
+    writeFile(path("1024.bmp"), bmpFile(2, 2, red, kV5HeaderSize));
     writeFile(path("1024a.bmp"), maskFile());
     expectOneDialogThenWhiteSquares("Unknown DIB file format.", "Image file conversion error.");
 }

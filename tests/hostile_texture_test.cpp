@@ -216,20 +216,6 @@ bool isErrorBox(Display* display, Window window) {
            attributes.map_state == IsViewable;
 }
 
-// Depth first, since the window manager reparents clients into frames.
-Window findErrorBox(Display* display, Window parent) {
-    if (isErrorBox(display, parent)) return parent;
-    Window root = None, grandparent = None, *children = nullptr;
-    unsigned count = 0;
-    if (XQueryTree(display, parent, &root, &grandparent, &children, &count) == 0) return None;
-    Window found = None;
-    for (unsigned i = 0; i < count && found == None; ++i) {
-        found = findErrorBox(display, children[i]);
-    }
-    if (children != nullptr) XFree(children);
-    return found;
-}
-
 // Return through the server, repeated in case the box was not listening yet; true once the
 // box has gone.
 bool dismiss(Display* display, Window box) {
@@ -244,13 +230,6 @@ bool dismiss(Display* display, Window box) {
         }
     }
     return false;
-}
-
-bool showsClearGrey(const Picture& picture) {
-    return std::any_of(picture.pixels.begin(), picture.pixels.end(), [](uint32_t pixel) {
-        const int red = (pixel >> 16) & 0xFF, green = (pixel >> 8) & 0xFF, blue = pixel & 0xFF;
-        return red == green && green == blue && (red == 127 || red == 128);
-    });
 }
 
 // Consecutive different frames of the strip. A box drawn over the window changes its picture
@@ -310,7 +289,9 @@ private:
         Motion motion;
         auto resized = Clock::time_point();
         while (Clock::now() < deadline) {
-            if (const Window box = findErrorBox(display(), DefaultRootWindow(display()))) {
+            const std::vector<Window> boxes = viewableWindowsTitled(display(), "Error");
+            if (!boxes.empty()) {
+                const Window box = boxes.front();
                 ++seen.dialogs;
                 motion.reset();
                 if (dismiss(display(), box)) continue;

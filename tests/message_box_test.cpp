@@ -11,9 +11,11 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/child_process.h"
 #include "tests/support/x_session.h"
+#include "tests/support/x_window.h"
 
 namespace {
 
@@ -24,59 +26,14 @@ struct DisplayCloser {
 };
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 
-bool isViewable(Display* display, Window window) {
-    XWindowAttributes attributes;
-    return XGetWindowAttributes(display, window, &attributes) != 0 &&
-           attributes.map_state == IsViewable;
-}
-
-// SDL stores the title as UTF8_STRING, which XFetchName does not return, so read the bytes.
-std::string windowTitle(Display* display, Window window) {
-    const Atom property = XInternAtom(display, "WM_NAME", False);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* data = nullptr;
-    std::string title;
-    if (XGetWindowProperty(display, window, property, 0, 256, False, AnyPropertyType, &type,
-                           &format, &count, &remaining, &data) == Success &&
-        data != nullptr && format == 8) {
-        title.assign(reinterpret_cast<const char*>(data), count);
-    }
-    if (data != nullptr) XFree(data);
-    return title;
-}
-
-// Depth first, since the window manager reparents clients into frames.
-Window findViewableWindow(Display* display, Window parent, const std::string& title) {
-    if (windowTitle(display, parent) == title && isViewable(display, parent)) return parent;
-
-    Window root = None, grandParent = None, *children = nullptr;
-    unsigned count = 0;
-    if (XQueryTree(display, parent, &root, &grandParent, &children, &count) == 0) return None;
-    Window found = None;
-    for (unsigned i = 0; i < count && found == None; ++i) {
-        found = findViewableWindow(display, children[i], title);
-    }
-    if (children != nullptr) XFree(children);
-    return found;
-}
-
 Window waitForWindow(Display* display, const std::string& title, milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    Window window = None;
-    while ((window = findViewableWindow(display, DefaultRootWindow(display), title)) == None &&
+    std::vector<Window> found;
+    while ((found = viewableWindowsTitled(display, title)).empty() &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(milliseconds(50));
     }
-    return window;
-}
-
-void pressReturn(Display* display) {
-    const KeyCode code = XKeysymToKeycode(display, XK_Return);
-    XTestFakeKeyEvent(display, code, True, CurrentTime);
-    XTestFakeKeyEvent(display, code, False, CurrentTime);
-    XFlush(display);
+    return found.empty() ? None : found.front();
 }
 
 TEST(MessageBox, StaysUpUntilDismissedWithAKey) {
@@ -98,7 +55,7 @@ TEST(MessageBox, StaysUpUntilDismissedWithAKey) {
     EXPECT_FALSE(box.waitForExit(milliseconds(500)));
     XSetInputFocus(display.get(), window, RevertToParent, CurrentTime);
     XSync(display.get(), False);
-    pressReturn(display.get());
+    pressKey(display.get(), XK_Return);
 
     ASSERT_TRUE(box.waitForExit(milliseconds(5000)));
     EXPECT_EQ(box.exitCode(), 0);

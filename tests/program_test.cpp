@@ -67,18 +67,6 @@ bool directoryIsEmpty(const std::string& path) {
 }
 
 // The clear colour 0.5 lands on 127 or 128 depending on the driver's rounding.
-bool isClearGrey(uint32_t pixel) {
-    const int red = (pixel >> 16) & 0xFF, green = (pixel >> 8) & 0xFF, blue = pixel & 0xFF;
-    return red == green && green == blue && (red == 127 || red == 128);
-}
-
-bool showsClearGrey(const Picture& picture) {
-    for (uint32_t pixel : picture.pixels) {
-        if (isClearGrey(pixel)) return true;
-    }
-    return false;
-}
-
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -247,35 +247,11 @@ void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// The dialogs' client windows: viewable, with the title asked for. The window manager
-// reparents clients into frames, so the whole tree is searched.
-void collectWindowsTitled(Display* display, Window parent, const std::string& title,
-                          std::vector<Window>& found) {
-    if (textProperty(display, parent, "WM_NAME").value_or("") == title) {
-        XWindowAttributes attributes;
-        if (XGetWindowAttributes(display, parent, &attributes) != 0 &&
-            attributes.map_state == IsViewable) {
-            found.push_back(parent);
-        }
-    }
-    Window root = None, grandparent = None, *children = nullptr;
-    unsigned count = 0;
-    if (XQueryTree(display, parent, &root, &grandparent, &children, &count) == 0) return;
-    for (unsigned i = 0; i < count; ++i) collectWindowsTitled(display, children[i], title, found);
-    if (children != nullptr) XFree(children);
-}
-
-std::vector<Window> windowsTitled(Display* display, const std::string& title) {
-    std::vector<Window> found;
-    collectWindowsTitled(display, DefaultRootWindow(display), title, found);
-    return found;
-}
-
 std::vector<Window> waitForWindowsTitled(Display* display, const std::string& title,
                                          std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::vector<Window> found;
-    while ((found = windowsTitled(display, title)).empty() &&
+    while ((found = viewableWindowsTitled(display, title)).empty() &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(20ms);
     }
@@ -435,7 +411,7 @@ protected:
     void dismissLeftoverDialogs() {
         const auto deadline = std::chrono::steady_clock::now() + kChangeTimeout;
         std::vector<Window> dialogs;
-        while (!(dialogs = windowsTitled(display(), kErrorCaption)).empty() &&
+        while (!(dialogs = viewableWindowsTitled(display(), kErrorCaption)).empty() &&
                std::chrono::steady_clock::now() < deadline) {
             for (Window dialog : dialogs) dismiss(dialog);
             std::this_thread::sleep_for(100ms);
@@ -474,7 +450,7 @@ protected:
         ASSERT_TRUE(becomesAllWhite(display(), window_, kChangeTimeout))
             << "the squares are not plain white";
         // The texture stage is over once a frame is drawn: no second dialog can come.
-        ASSERT_TRUE(windowsTitled(display(), kErrorCaption).empty()) << "a second dialog";
+        ASSERT_TRUE(viewableWindowsTitled(display(), kErrorCaption).empty()) << "a second dialog";
         EXPECT_EQ(program_->errorOutput(), "");
 
         EXPECT_TRUE(probeDialog(text) == shown) << "the dialog does not show \"" << text << "\"";

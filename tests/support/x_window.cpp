@@ -3,6 +3,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace {
@@ -241,4 +242,36 @@ void pressButton(Display* display, unsigned button) {
 void releaseButton(Display* display, unsigned button) {
     XTestFakeButtonEvent(display, button, False, CurrentTime);
     flush(display);
+}
+
+namespace {
+
+void collectWindowsTitled(Display* display, Window parent, const std::string& title,
+                          std::vector<Window>& found) {
+    XWindowAttributes attributes;
+    if (textProperty(display, parent, "WM_NAME").value_or("") == title &&
+        XGetWindowAttributes(display, parent, &attributes) != 0 &&
+        attributes.map_state == IsViewable) {
+        found.push_back(parent);
+    }
+    Window root = None, grandparent = None, *children = nullptr;
+    unsigned count = 0;
+    if (XQueryTree(display, parent, &root, &grandparent, &children, &count) == 0) return;
+    for (unsigned i = 0; i < count; ++i) collectWindowsTitled(display, children[i], title, found);
+    if (children != nullptr) XFree(children);
+}
+
+}  // namespace
+
+std::vector<Window> viewableWindowsTitled(Display* display, const std::string& title) {
+    std::vector<Window> found;
+    collectWindowsTitled(display, DefaultRootWindow(display), title, found);
+    return found;
+}
+
+bool showsClearGrey(const Picture& picture) {
+    return std::any_of(picture.pixels.begin(), picture.pixels.end(), [](uint32_t pixel) {
+        const int red = (pixel >> 16) & 0xFF, green = (pixel >> 8) & 0xFF, blue = pixel & 0xFF;
+        return red == green && green == blue && (red == 127 || red == 128);
+    });
 }

@@ -94,8 +94,15 @@ std::optional<std::string> textProperty(Display* display, Window window, const c
 // Gives `window` the keyboard focus and waits until the server reports it has it.
 bool focusWindow(Display* display, Window window, std::chrono::milliseconds timeout);
 
+// Every viewable window titled `title`, frames searched too, since window managers reparent
+// clients into them. The title is read whatever its type (SDL stores UTF8_STRING).
+std::vector<Window> viewableWindowsTitled(Display* display, const std::string& title);
+
 // The window's current contents; empty where it cannot be read (gone, unmapped).
 Picture grabPicture(Display* display, Window window);
+
+// Whether any pixel shows the grey the scene clears to (128, or 127 after rounding).
+bool showsClearGrey(const Picture& picture);
 
 // Waits for the contents to differ from `before`; returns the new picture, or an empty one
 // if nothing changed within `timeout`.

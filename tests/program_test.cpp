@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/desktop.h"
 #include "tests/support/x_session.h"
 #include "tests/support/x_window.h"
 
@@ -22,8 +23,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kScreenWidth = 1024;
-constexpr int kScreenHeight = 768;
+using desktop::kScreenHeight;
+using desktop::kScreenWidth;
 constexpr WindowRect kFullScreen{0, 0, kScreenWidth, kScreenHeight};
 constexpr int kWindowWidth = 640;
 constexpr int kWindowHeight = 480;
@@ -40,22 +41,8 @@ constexpr auto kStartTimeout = 10s;
 constexpr auto kChangeTimeout = 5s;
 constexpr auto kExitTimeout = 2s;
 
-// One X server and window manager for the whole test program: starting them is the slow part.
-std::unique_ptr<XSession> session;
-std::unique_ptr<XConnection> connection;
-
-class XEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        session = std::make_unique<XSession>(
-            XSession::Options{kScreenWidth, kScreenHeight, /*windowManager=*/true});
-        if (session->ok()) connection = std::make_unique<XConnection>(session->display());
-    }
-    void TearDown() override {
-        connection.reset();
-        session.reset();
-    }
-};
+using desktop::connection;
+using desktop::session;
 
 bool directoryIsEmpty(const std::string& path) {
     DIR* directory = opendir(path.c_str());
@@ -277,6 +264,6 @@ TEST(ProgramWithoutDisplay, ExitsWithAnErrorNamingTheDisplay) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new XEnvironment);
+    ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
     return RUN_ALL_TESTS();
 }

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/desktop.h"
 #include "tests/support/x_session.h"
 #include "tests/support/x_window.h"
 
@@ -33,8 +34,8 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kScreenWidth = 1024;
-constexpr int kScreenHeight = 768;
+using desktop::kScreenHeight;
+using desktop::kScreenWidth;
 constexpr WindowRect kFullScreen{0, 0, kScreenWidth, kScreenHeight};
 constexpr int kWindowWidth = 640;
 constexpr int kWindowHeight = 480;
@@ -52,22 +53,8 @@ constexpr int kSyncEvery = 50;
 
 constexpr const char* kTextureNames[] = {"1024.bmp", "1024a.bmp"};
 
-// One X server and window manager for the whole test program: starting them is the slow part.
-std::unique_ptr<XSession> session;
-std::unique_ptr<XConnection> connection;
-
-class XEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        session = std::make_unique<XSession>(
-            XSession::Options{kScreenWidth, kScreenHeight, /*windowManager=*/true});
-        if (session->ok()) connection = std::make_unique<XConnection>(session->display());
-    }
-    void TearDown() override {
-        connection.reset();
-        session.reset();
-    }
-};
+using desktop::connection;
+using desktop::session;
 
 std::vector<std::string> directoryEntries(const std::string& path) {
     std::vector<std::string> names;
@@ -332,6 +319,6 @@ TEST_F(StressTest, MouseStormIsIgnored) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new XEnvironment);
+    ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
     return RUN_ALL_TESTS();
 }

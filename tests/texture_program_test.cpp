@@ -24,6 +24,7 @@
 
 #include "tests/support/bmp_file.h"
 #include "tests/support/child_process.h"
+#include "tests/support/desktop.h"
 #include "tests/support/scene_model.h"
 #include "tests/support/x_session.h"
 #include "tests/support/x_window.h"
@@ -43,21 +44,8 @@ constexpr auto kStartTimeout = 10s;
 constexpr auto kChangeTimeout = 5s;
 constexpr auto kExitTimeout = 2s;
 
-std::unique_ptr<XSession> session;
-std::unique_ptr<XConnection> connection;
-
-class XEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        session = std::make_unique<XSession>(XSession::Options{1024, 768, /*windowManager=*/true});
-        if (!session->ok()) return;
-        connection = std::make_unique<XConnection>(session->display());
-    }
-    void TearDown() override {
-        connection.reset();
-        session.reset();
-    }
-};
+using desktop::connection;
+using desktop::session;
 
 // ---- The texture files: 8 × 8 flat cells of 32 × 32 pixels, each its own colour, and an
 // opacity per cell. Cell rows count from the bottom of the picture, as BMP rows do.
@@ -539,6 +527,6 @@ TEST_F(TextureProgramTest, VersionFiveHeaderShowsOneUnknownFormatDialogThenWhite
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new XEnvironment);
+    ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
     return RUN_ALL_TESTS();
 }

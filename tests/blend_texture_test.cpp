@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <GL/freeglut.h>
-#include <X11/Xlib.h>
 #include <malloc.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -29,8 +28,8 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 
 #include "image/blend_texture.h"
 #include "tests/support/bmp_file.h"
+#include "tests/support/glut_session.h"
 #include "tests/support/message_recorder.h"
-#include "tests/support/x_session.h"
 
 // ---- Heap accounting: every operator new of the process comes through here, so a test can
 // see what a call allocates and can refuse the texture's staging block.
@@ -253,35 +252,20 @@ std::vector<Rgb> drawTexturedSquare(int width, int height) {
 class GlEnvironment : public testing::Environment {
 public:
     void SetUp() override {
-        session_ = std::make_unique<XSession>();
-        ASSERT_TRUE(session_->ok()) << session_->error();
-        // glutInit ends the process when it cannot connect; fail here with a reason instead.
-        Display* probe = XOpenDisplay(session_->display().c_str());
-        ASSERT_NE(probe, nullptr) << "cannot connect to the X server " << session_->display();
-        XCloseDisplay(probe);
-        static char programName[] = "blend_texture_test";
-        static char* arguments[] = {programName, nullptr};
-        int argumentCount = 1;
-        glutInit(&argumentCount, arguments);
+        ASSERT_NO_FATAL_FAILURE(glut_.start("blend_texture_test"));
         glutInitDisplayMode(GLUT_DOUBLE | GLUT_RGBA);
         glutInitWindowSize(64, 64);
         glutCreateWindow("");
-        glutInitialised_ = true;
         glEnable(GL_TEXTURE_2D);
         glEnable(GL_BLEND);
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         glClearColor(0.5, 0.5, 0.5, 0.0);
     }
 
-    void TearDown() override {
-        // freeglut must let go of the display before the server goes, or Xlib ends the process.
-        if (glutInitialised_) glutExit();
-        session_.reset();
-    }
+    void TearDown() override { glut_.stop(); }
 
 private:
-    std::unique_ptr<XSession> session_;
-    bool glutInitialised_ = false;
+    GlutSession glut_;
 };
 
 testing::Environment* const glEnvironment = testing::AddGlobalTestEnvironment(new GlEnvironment);

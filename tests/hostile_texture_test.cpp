@@ -31,6 +31,7 @@
 
 #include "image/bitmap.h"
 #include "tests/support/child_process.h"
+#include "tests/support/desktop.h"
 #include "tests/support/message_recorder.h"
 #include "tests/support/x_session.h"
 #include "tests/support/x_window.h"
@@ -39,6 +40,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using desktop::kStripHeight;
+using desktop::kStripWidth;
+using desktop::kStripX;
+using desktop::kStripY;
 using Clock = std::chrono::steady_clock;
 
 const fs::path kSuite = fs::path(BLENDSPIN_SOURCE_DIR) / ".." / "shared" / "bmpsuite";
@@ -51,12 +56,6 @@ constexpr auto kDismissTimeout = 2s;
 constexpr auto kExitTimeout = 10s;
 constexpr auto kPollInterval = 10ms;
 
-// A wide strip shows the grey background past the squares' edges, so even the untextured
-// white squares show the turning; see program_test.
-constexpr int kStripX = 20;
-constexpr int kStripY = 300;
-constexpr int kStripWidth = 960;
-constexpr int kStripHeight = 96;
 constexpr auto kResizeRetry = 500ms;
 // The resize can leave one stale picture and the reshape draws one more: only a third change
 // is the timer's doing.

@@ -23,26 +23,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-using desktop::kScreenHeight;
-using desktop::kScreenWidth;
-constexpr WindowRect kFullScreen{0, 0, kScreenWidth, kScreenHeight};
-constexpr int kWindowWidth = 640;
-constexpr int kWindowHeight = 480;
-constexpr int kWindowX = 100;
-constexpr int kWindowY = 100;
-// A window shape in which the motion is visible; see `expectAnimationContinues`.
-constexpr int kStripX = 20;
-constexpr int kStripY = 300;
-constexpr int kStripWidth = 960;
-constexpr int kStripHeight = 96;
+using namespace desktop;
 
 // Generous: a loaded CI machine renders with llvmpipe on two cores.
 constexpr auto kStartTimeout = 10s;
 constexpr auto kChangeTimeout = 5s;
 constexpr auto kExitTimeout = 2s;
-
-using desktop::connection;
-using desktop::session;
 
 bool directoryIsEmpty(const std::string& path) {
     DIR* directory = opendir(path.c_str());
@@ -57,9 +43,7 @@ bool directoryIsEmpty(const std::string& path) {
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(session != nullptr && session->ok()) << (session ? session->error() : "");
-        ASSERT_TRUE(connection != nullptr && connection->ok()) << "cannot connect to Xvfb";
-        ASSERT_TRUE(connection->canFakeInput()) << "Xvfb lacks the XTEST extension";
+        ASSERT_NO_FATAL_FAILURE(desktop::expectReady());
         char pathTemplate[] = "/tmp/blendspin-e2e-XXXXXX";
         ASSERT_NE(mkdtemp(pathTemplate), nullptr);
         workingDirectory_ = pathTemplate;

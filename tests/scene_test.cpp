@@ -24,8 +24,8 @@
 
 #include "app/app.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/glut_session.h"
 #include "tests/support/scene_model.h"
-#include "tests/support/x_session.h"
 
 namespace {
 
@@ -65,16 +65,7 @@ std::array<GLfloat, 16> projectionAfterInit{};
 class SceneEnvironment : public testing::Environment {
 public:
     void SetUp() override {
-        session_ = std::make_unique<XSession>();
-        ASSERT_TRUE(session_->ok()) << session_->error();
-        // glutInit ends the process when it cannot connect; fail here with a reason instead.
-        Display* probe = XOpenDisplay(session_->display().c_str());
-        ASSERT_NE(probe, nullptr) << "cannot connect to the X server " << session_->display();
-        XCloseDisplay(probe);
-        static char programName[] = "scene_test";
-        static char* arguments[] = {programName, nullptr};
-        int argumentCount = 1;
-        glutInit(&argumentCount, arguments);
+        ASSERT_NO_FATAL_FAILURE(glut_.start("scene_test"));
         createApp();
         // Taken before the first reshape replaces it.
         glGetFloatv(GL_PROJECTION_MATRIX, projectionAfterInit.data());
@@ -84,14 +75,10 @@ public:
         sceneReady = true;
     }
 
-    void TearDown() override {
-        // freeglut must let go of the display before the server goes, or Xlib ends the process.
-        if (theApp != nullptr) glutExit();
-        session_.reset();
-    }
+    void TearDown() override { glut_.stop(); }
 
 private:
-    std::unique_ptr<XSession> session_;
+    GlutSession glut_;
 };
 
 testing::Environment* const sceneEnvironment =

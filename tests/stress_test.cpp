@@ -34,13 +34,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-using desktop::kScreenHeight;
-using desktop::kScreenWidth;
-constexpr WindowRect kFullScreen{0, 0, kScreenWidth, kScreenHeight};
-constexpr int kWindowWidth = 640;
-constexpr int kWindowHeight = 480;
-constexpr int kWindowX = 100;
-constexpr int kWindowY = 100;
+using namespace desktop;
 
 // Generous: llvmpipe on two loaded cores, and the program may be an AddressSanitizer build.
 constexpr auto kStartTimeout = 30s;
@@ -52,9 +46,6 @@ constexpr auto kExitTimeout = 15s;
 constexpr int kSyncEvery = 50;
 
 constexpr const char* kTextureNames[] = {"1024.bmp", "1024a.bmp"};
-
-using desktop::connection;
-using desktop::session;
 
 std::vector<std::string> directoryEntries(const std::string& path) {
     std::vector<std::string> names;
@@ -96,9 +87,7 @@ long settledKib(std::vector<long> samples) {
 class StressTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(session != nullptr && session->ok()) << (session ? session->error() : "");
-        ASSERT_TRUE(connection != nullptr && connection->ok()) << "cannot connect to Xvfb";
-        ASSERT_TRUE(connection->canFakeInput()) << "Xvfb lacks the XTEST extension";
+        ASSERT_NO_FATAL_FAILURE(desktop::expectReady());
         char pathTemplate[] = "/tmp/blendspin-stress-XXXXXX";
         ASSERT_NE(mkdtemp(pathTemplate), nullptr);
         workingDirectory_ = pathTemplate;

@@ -31,21 +31,17 @@
 
 namespace {
 
+using namespace desktop;
 using namespace std::chrono_literals;
 using scene_model::Pixel;
 using scene_model::Shade;
 
-constexpr int kWindowWidth = 640;
-constexpr int kWindowHeight = 480;
 constexpr scene_model::View kWindowView{kWindowWidth, kWindowHeight, 4.0 / 3.0};
 
 // Generous: a loaded CI machine renders with llvmpipe on two cores.
 constexpr auto kStartTimeout = 10s;
 constexpr auto kChangeTimeout = 5s;
 constexpr auto kExitTimeout = 2s;
-
-using desktop::connection;
-using desktop::session;
 
 // ---- The texture files: 8 × 8 flat cells of 32 × 32 pixels, each its own colour, and an
 // opacity per cell. Cell rows count from the bottom of the picture, as BMP rows do.
@@ -283,9 +279,7 @@ const std::string kErrorCaption = "Error";
 class TextureProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(session != nullptr && session->ok()) << (session ? session->error() : "");
-        ASSERT_TRUE(connection != nullptr && connection->ok()) << "cannot connect to Xvfb";
-        ASSERT_TRUE(connection->canFakeInput()) << "Xvfb lacks the XTEST extension";
+        ASSERT_NO_FATAL_FAILURE(desktop::expectReady());
         char pathTemplate[] = "/tmp/blendspin-texture-XXXXXX";
         ASSERT_NE(mkdtemp(pathTemplate), nullptr);
         directory_ = pathTemplate;

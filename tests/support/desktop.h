@@ -16,9 +16,30 @@ namespace desktop {
 
 constexpr int kScreenWidth = 1024;
 constexpr int kScreenHeight = 768;
+constexpr WindowRect kFullScreen{0, 0, kScreenWidth, kScreenHeight};
+
+// Where the program asks for its window; the client area, inside the window manager's frame.
+constexpr int kWindowX = 100;
+constexpr int kWindowY = 100;
+constexpr int kWindowWidth = 640;
+constexpr int kWindowHeight = 480;
+
+// A window shape in which the motion is visible: a wide strip shows the grey background past
+// the squares' edges, so even the untextured white squares show the turning.
+constexpr int kStripX = 20;
+constexpr int kStripY = 300;
+constexpr int kStripWidth = 960;
+constexpr int kStripHeight = 96;
 
 inline std::unique_ptr<XSession> session;
 inline std::unique_ptr<XConnection> connection;
+
+// Fails the calling test fatally unless the desktop is up and takes input from the test.
+inline void expectReady() {
+    ASSERT_TRUE(session != nullptr && session->ok()) << (session ? session->error() : "");
+    ASSERT_TRUE(connection != nullptr && connection->ok()) << "cannot connect to Xvfb";
+    ASSERT_TRUE(connection->canFakeInput()) << "Xvfb lacks the XTEST extension";
+}
 
 }  // namespace desktop
 

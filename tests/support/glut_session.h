@@ -10,6 +10,7 @@
 #include <X11/Xlib.h>
 
 #include <memory>
+#include <string>
 
 #include "tests/support/x_session.h"
 
@@ -23,6 +24,7 @@ public:
         Display* probe = XOpenDisplay(server_->display().c_str());
         ASSERT_NE(probe, nullptr) << "cannot connect to the X server " << server_->display();
         XCloseDisplay(probe);
+        // glutInit may keep pointers into its arguments for the life of the process.
         static std::string name;
         name = programName;
         static char* arguments[] = {name.data(), nullptr};

@@ -11,36 +11,9 @@
 # Usage: bench/startup.sh [runs]     (BUILD_DIR picks the build folder; default build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-runs=${1:-10}
-[[ "$runs" =~ ^[1-9][0-9]*$ ]] || {
-    echo "usage: bench/startup.sh [runs]" >&2
-    exit 2
-}
-build=$PWD/${BUILD_DIR:-build}
-
-source tools/packages.sh
-source tools/xvfb.sh
-# The bench folder is only configured where Google Benchmark is installed.
-ensure_packages "${BUILD_PACKAGES[@]}" "${DEMO_PACKAGES[@]}" libbenchmark-dev
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target blendspin swap_counter make_sample_textures \
-    >/dev/null
-
-work_dir=$(mktemp -d)
-xvfb_pid=
-program_pid=
-stop_everything() {
-    if [ -n "$program_pid" ]; then kill "$program_pid" 2>/dev/null || true; fi
-    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-    wait
-    rm -rf "$work_dir"
-}
-trap stop_everything EXIT
-
-fail() {
-    echo "startup.sh: $*" >&2
-    exit 1
-}
+source bench/common.sh "${1:-}" 10 "bench/startup.sh [runs]" \
+    blendspin swap_counter make_sample_textures
+runs=$count
 
 # Starts blendspin in folder $1 and appends "wall µs, CPU µs, VmHWM kB" to $1.figures.
 measure() {

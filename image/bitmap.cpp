@@ -110,21 +110,23 @@ uint16_t defaultEntryCount(uint16_t bitCount) {
     }
 }
 
-// Core entries have 3 bytes and are widened to 4, with the reserved byte 0.
-Failure readTable(ByteReader& reader, uint16_t entries, size_t entrySize, PaletteEntry* colours) {
-    const uint8_t* table = reader.take(size_t{entries} * entrySize);
-    if (table == nullptr) return Failure::ConversionError;
-    for (uint16_t index = 0; index < entries; ++index, table += entrySize) {
-        const uint8_t reserved = entrySize == kInfoEntrySize ? table[3] : 0;
-        colours[index] = PaletteEntry{table[0], table[1], table[2], reserved};
-    }
-    return Failure::None;
+// Where a header's colour table lies, relative to the header, and how many entries a
+// headerless file stores there before its pixels.
+struct TableLayout {
+    size_t offset = 0;  // after the header and any masks
+    size_t entrySize = 0;
+    uint32_t stored = 0;
+};
+
+// Entries a file stores in its table: colours used when given, else what the bit count
+// indexes. Windows' own converter skips at most 256 before the pixels, so this does too.
+uint32_t storedEntryCount(uint32_t coloursUsed, uint16_t bitCount) {
+    if (coloursUsed == 0) return defaultEntryCount(bitCount);
+    return std::min<uint32_t>(coloursUsed, kMaxPaletteEntries);
 }
 
-// On success `headerBytes` is the length of header, masks and table: where a headerless
-// bitmap's pixels begin.
 Failure normaliseCore(ByteReader header, uint16_t entries, DibDescription& description,
-                      size_t& headerBytes) {
+                      TableLayout& table) {
     FieldReader fields(header);
     InfoHeader& info = description.header;
     fields.u32();  // the header size, 12 here; the description is always an info header
@@ -142,14 +144,12 @@ Failure normaliseCore(ByteReader header, uint16_t entries, DibDescription& descr
     info.coloursUsed = entries;
     info.coloursImportant = entries;
     description.masks = ColourMasks{0, 0, 0};
-    const Failure table = readTable(fields.reader(), entries, kCoreEntrySize, description.colours);
-    if (table != Failure::None) return table;
-    headerBytes = fields.reader().position();
+    table = TableLayout{fields.reader().position(), kCoreEntrySize, entries};
     return Failure::None;
 }
 
 Failure normaliseInfo(ByteReader header, uint16_t entries, DibDescription& description,
-                      size_t& headerBytes) {
+                      TableLayout& table) {
     FieldReader fields(header);
     InfoHeader& info = description.header;
     info.size = fields.u32();
@@ -161,9 +161,9 @@ Failure normaliseInfo(ByteReader header, uint16_t entries, DibDescription& descr
     info.imageSize = fields.u32();
     info.xPixelsPerMetre = fields.s32();
     info.yPixelsPerMetre = fields.s32();
-    fields.u32();  // colours used: replaced below by the bounded count of entries carried
+    const uint32_t coloursUsed = fields.u32();
     info.coloursImportant = fields.u32();
-    info.coloursUsed = entries;
+    info.coloursUsed = entries;  // narrowed later to the entries really carried
     if (!fields.complete()) return Failure::UnknownFormat;
 
     description.masks = ColourMasks{0, 0, 0};
@@ -172,18 +172,29 @@ Failure normaliseInfo(ByteReader header, uint16_t entries, DibDescription& descr
         description.masks = ColourMasks{fields.u32(), fields.u32(), fields.u32()};
         if (!fields.complete()) return Failure::ConversionError;
     }
-    const Failure table = readTable(fields.reader(), entries, kInfoEntrySize, description.colours);
-    if (table != Failure::None) return table;
-    headerBytes = fields.reader().position();
+    table = TableLayout{fields.reader().position(), kInfoEntrySize,
+                        storedEntryCount(coloursUsed, info.bitCount)};
     return Failure::None;
 }
 
 Failure normalise(ByteReader header, uint16_t entries, DibDescription& description,
-                  size_t& headerBytes) {
+                  TableLayout& table) {
     const std::optional<uint32_t> size = u32At(header, 0);
-    if (size == kCoreHeaderSize) return normaliseCore(header, entries, description, headerBytes);
-    if (size == kInfoHeaderSize) return normaliseInfo(header, entries, description, headerBytes);
+    if (size == kCoreHeaderSize) return normaliseCore(header, entries, description, table);
+    if (size == kInfoHeaderSize) return normaliseInfo(header, entries, description, table);
     return Failure::UnknownFormat;
+}
+
+// Core entries have 3 bytes and are widened to 4, with the reserved byte 0.
+Failure readTable(ByteReader table, size_t entrySize, DibDescription& description) {
+    const uint32_t entries = description.header.coloursUsed;
+    const uint8_t* bytes = table.take(entries * entrySize);
+    if (bytes == nullptr) return Failure::ConversionError;
+    for (uint32_t index = 0; index < entries; ++index, bytes += entrySize) {
+        const uint8_t reserved = entrySize == kInfoEntrySize ? bytes[3] : 0;
+        description.colours[index] = PaletteEntry{bytes[0], bytes[1], bytes[2], reserved};
+    }
+    return Failure::None;
 }
 
 uint32_t rowCount(const InfoHeader& info) {
@@ -271,11 +282,20 @@ Failure extract(const InfoHeader& info, const Surface& surface, Image*& image) {
     return Failure::None;
 }
 
-// The pixel offset of the file header; `size` is known to hold the 14 bytes by now.
-Failure filePixelOffset(const uint8_t* file, size_t size, size_t& pixelOffset) {
-    pixelOffset = u32At(ByteReader(file, size), kPixelOffsetField).value_or(0);
-    if (pixelOffset > size) return Failure::ConversionError;
-    return Failure::None;
+// Where the pixels start: at the file header's offset, or right after every entry that a
+// headerless file's table stores, indexed or not. Not yet checked against the file's length.
+size_t pixelOffsetOf(const uint8_t* file, size_t size, bool hasFileHeader, size_t tableOffset,
+                     const TableLayout& table) {
+    if (hasFileHeader) return u32At(ByteReader(file, size), kPixelOffsetField).value_or(0);
+    return tableOffset + table.stored * table.entrySize;
+}
+
+// No pixel of more than 8 bits indexes the table, so such a table is carried only as far as
+// the file holds it before the pixels; writers announce colours they never store.
+void boundUnindexedTable(InfoHeader& info, size_t tableOffset, size_t pixelOffset) {
+    if (info.bitCount <= 8) return;
+    const size_t room = pixelOffset > tableOffset ? pixelOffset - tableOffset : 0;
+    info.coloursUsed = std::min<size_t>(info.coloursUsed, room / kInfoEntrySize);
 }
 
 Failure decode(const uint8_t* file, size_t size, Image*& image) {
@@ -286,17 +306,20 @@ Failure decode(const uint8_t* file, size_t size, Image*& image) {
 
     DescriptionBlock description(static_cast<DibDescription*>(std::malloc(sizeof(DibDescription))));
     if (!description) return Failure::OutOfMemory;
-    size_t headerBytes = 0;
-    Failure failure = normalise(header, entries, *description, headerBytes);
+    TableLayout table;
+    Failure failure = normalise(header, entries, *description, table);
     if (failure != Failure::None) return failure;
     InfoHeader& info = description->header;
-    if ((failure = checkDimensions(info)) != Failure::None) return failure;
-    fillImageSize(info);
-
-    size_t pixelOffset = headerOffset + headerBytes;
-    if (hasFileHeader && (failure = filePixelOffset(file, size, pixelOffset)) != Failure::None) {
+    const size_t tableOffset = headerOffset + table.offset;
+    const size_t pixelOffset = pixelOffsetOf(file, size, hasFileHeader, tableOffset, table);
+    boundUnindexedTable(info, tableOffset, std::min(pixelOffset, size));
+    ByteReader tableBytes(file + tableOffset, size - tableOffset);
+    if ((failure = readTable(tableBytes, table.entrySize, *description)) != Failure::None) {
         return failure;
     }
+    if ((failure = checkDimensions(info)) != Failure::None) return failure;
+    fillImageSize(info);
+    if (pixelOffset > size) return Failure::ConversionError;
 
     const Surface surface = Surface::create(static_cast<uint32_t>(info.width), rowCount(info));
     if (!surface) return Failure::OutOfMemory;

@@ -347,6 +347,56 @@ INSTANTIATE_TEST_SUITE_P(
                     DefaultTable{12, 1, 2, 0x80}, DefaultTable{12, 4, 16, 0xF0},
                     DefaultTable{12, 8, 256, 0xFF}, DefaultTable{12, 24, 0, 0}));
 
+// A table longer than the bit count indexes: a headerless file's pixels follow every entry
+// it stores, up to the 256 the platform skips, and only the first 2^bits are used. The pixel
+// picks the last indexable entry, red; pixels looked for earlier read a grey entry's first
+// byte, which picks a grey entry.
+TEST_F(BitmapTest, PixelsFollowEveryStoredEntryOfALongTable) {
+    struct Case {
+        uint16_t bitCount;
+        uint32_t coloursUsed;
+        size_t stored;
+        uint8_t pixel;
+    };
+    for (const Case c : {Case{1, 3, 3, 0x80}, Case{4, 17, 17, 0xF0}, Case{4, 300, 256, 0xF0}}) {
+        const size_t indexable = size_t{1} << c.bitCount;
+        for (bool fileHeader : {false, true}) {
+            Bmp bmp = Bmp().bits(c.bitCount).colours(c.coloursUsed);
+            bmp.palette(greyTable(c.stored, 4, indexable - 1, kRed)).data({c.pixel, 0, 0, 0});
+            if (!fileHeader) bmp.headerless();
+            const ImagePtr image = load(bmp);
+            ASSERT_NE(image, nullptr) << c.bitCount << " bits, " << c.coloursUsed << " colours";
+            EXPECT_EQ(pixelAt(*image, 0, 0), kRed) << c.bitCount << " bits, " << c.coloursUsed
+                                                   << " colours, file header " << fileHeader;
+        }
+    }
+    EXPECT_TRUE(recordedMessages().empty());
+}
+
+// No pixel above 8 bits indexes the table, so colours used that the file does not store
+// before its pixels must not stop the image.
+TEST_F(BitmapTest, UnstoredTablesAboveEightBitsAreIgnored) {
+    const Bytes redRgb = {0, 0, 255, 0};
+    for (uint32_t coloursUsed : {4u, UINT32_MAX}) {
+        const Bmp files[] = {
+            Bmp().colours(coloursUsed).data(redRgb),
+            Bmp().colours(coloursUsed).palette(greyTable(2, 4)).data(redRgb),
+            Bmp().bits(32).colours(coloursUsed).data(redRgb),
+            Bmp()
+                .bits(16)
+                .bitfields({0xF800, 0x07E0, 0x001F})
+                .colours(coloursUsed)
+                .data({0x00, 0xF8, 0, 0}),
+        };
+        for (const Bmp& bmp : files) {
+            const ImagePtr image = load(bmp);
+            ASSERT_NE(image, nullptr) << bmp.bitCount << " bits, " << coloursUsed << " colours";
+            EXPECT_EQ(pixelAt(*image, 0, 0), kRed) << bmp.bitCount << " bits";
+        }
+    }
+    EXPECT_TRUE(recordedMessages().empty());
+}
+
 TEST_F(BitmapTest, FileHeaderOffsetLocatesThePixels) {
     // Pixels read right after the table would find the gap's index 0, black.
     Bmp bmp = Bmp().bits(8).colours(2).palette(greyTable(2, 4, 1, kRed)).data({1, 0, 0, 0});

@@ -1,6 +1,7 @@
 #include <GL/freeglut.h>
 
 #include "app/app.h"
+#include "app/screen_mode.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
     glutPassiveMotionFunc(ignoreEvent);
     glutMotionFunc(ignoreEvent);
     glutTimerFunc(static_cast<unsigned>(timerInterval), onTimer, 0);
+    watchScreenMode();
     glutMainLoop();
     return 0;
 }

@@ -255,9 +255,7 @@ private:
 
 class Lane {
 public:
-    Lane()
-        : session_(XSession::Options{1024, 768, /*windowManager=*/true}),
-          connection_(session_.display()) {}
+    Lane() : session_(XSession::Options{1024, 768, "openbox"}), connection_(session_.display()) {}
 
     std::string error() const {
         if (!session_.ok()) return session_.error();

@@ -31,7 +31,7 @@ Window waitForWindow(Display* display, const std::string& title, milliseconds ti
 
 TEST(MessageBox, StaysUpUntilDismissedWithAKey) {
     XSession::Options options;
-    options.windowManager = true;
+    options.windowManager = "openbox";
     XSession session(options);
     ASSERT_TRUE(session.ok()) << session.error();
     // SDL's windows come and go while the search below walks the tree; this connection

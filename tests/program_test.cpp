@@ -2,11 +2,10 @@
 // the X server (XTEST) and watched through the server: window geometry, properties and
 // screenshots.
 
-#include <X11/keysym.h>
-#include <dirent.h>
+// GoogleTest first: Xlib defines macros (None, Bool) that clash with its names.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
+
+#include <X11/keysym.h>
 
 #include <chrono>
 #include <memory>
@@ -16,6 +15,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/desktop.h"
+#include "tests/support/program_fixture.h"
 #include "tests/support/x_session.h"
 #include "tests/support/x_window.h"
 
@@ -30,52 +30,14 @@ constexpr auto kStartTimeout = 10s;
 constexpr auto kChangeTimeout = 5s;
 constexpr auto kExitTimeout = 2s;
 
-bool directoryIsEmpty(const std::string& path) {
-    DIR* directory = opendir(path.c_str());
-    if (directory == nullptr) return false;
-    int entries = 0;
-    while (readdir(directory) != nullptr) ++entries;
-    closedir(directory);
-    return entries == 2;  // "." and ".."
-}
-
 // The clear colour 0.5 lands on 127 or 128 depending on the driver's rounding.
-class ProgramTest : public ::testing::Test {
+class ProgramTest : public ProgramFixture {
 protected:
-    void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(desktop::expectReady());
-        char pathTemplate[] = "/tmp/blendspin-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(pathTemplate), nullptr);
-        workingDirectory_ = pathTemplate;
-    }
-
-    void TearDown() override {
-        // Also where the test looked only at the window: a sanitizer abort fails it.
-        if (program_) {
-            EXPECT_EQ(program_->fault(), "") << program_->errorOutput();
-        }
-        program_.reset();
-        if (workingDirectory_.empty()) return;
-        EXPECT_TRUE(directoryIsEmpty(workingDirectory_))
-            << "the program left files in its working directory " << workingDirectory_;
-        rmdir(workingDirectory_.c_str());
-    }
-
-    Display* display() const { return connection->get(); }
-
     // Starts the program in an empty directory and waits until its window is managed, at
     // rest and has the keyboard focus.
     void start(const std::vector<std::string>& options = {}) {
-        std::vector<std::string> argv{BLENDSPIN_PATH};
-        argv.insert(argv.end(), options.begin(), options.end());
-        program_ = std::make_unique<ChildProcess>(argv, workingDirectory_);
-        ASSERT_TRUE(program_->started());
-        window_ = waitForManagedWindow(display(), program_->pid(), kStartTimeout);
-        ASSERT_NE(window_, None) << "no window from the program; it "
-                                 << (program_->running() ? "still runs" : "has ended")
-                                 << "; stderr: " << program_->errorOutput();
-        initial_ = waitForSettledGeometry(display(), window_, kStartTimeout);
-        ASSERT_TRUE(focusWindow(display(), window_, kChangeTimeout));
+        ASSERT_NO_FATAL_FAILURE(startProgram({}, options));
+        ASSERT_NO_FATAL_FAILURE(waitForProgramWindow(kStartTimeout));
     }
 
     // The top-left corner of the window manager's frame, where a requested position lands.
@@ -127,11 +89,6 @@ protected:
         EXPECT_FALSE(waitForNewPicture(display(), window_, second, kChangeTimeout).empty())
             << "the picture changed once, then stood still";
     }
-
-    std::string workingDirectory_;
-    std::unique_ptr<ChildProcess> program_;
-    Window window_ = None;
-    WindowRect initial_;
 };
 
 TEST_F(ProgramTest, WindowOpensAt640By480AtHundredHundredWithEmptyTitle) {

@@ -25,6 +25,7 @@
 #include "tests/support/bmp_file.h"
 #include "tests/support/child_process.h"
 #include "tests/support/desktop.h"
+#include "tests/support/program_fixture.h"
 #include "tests/support/scene_model.h"
 #include "tests/support/x_session.h"
 #include "tests/support/x_window.h"
@@ -276,13 +277,11 @@ bool becomesAllWhite(Display* display, Window window, std::chrono::milliseconds 
 
 const std::string kErrorCaption = "Error";
 
-class TextureProgramTest : public ::testing::Test {
+class TextureProgramTest : public ProgramFixture {
 protected:
     void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(desktop::expectReady());
-        char pathTemplate[] = "/tmp/blendspin-texture-XXXXXX";
-        ASSERT_NE(mkdtemp(pathTemplate), nullptr);
-        directory_ = pathTemplate;
+        ASSERT_NO_FATAL_FAILURE(ProgramFixture::SetUp());
+        for (const char* name : {"1024.bmp", "1024a.bmp", "clock"}) allowScratchFile(name);
         // The pointer stays off the dialogs, whose button lights up under it.
         movePointer(display(), 0, 0);
     }
@@ -291,21 +290,8 @@ protected:
         // A dialog left up by a failure would count in the next test; SDL shows each from a
         // child process of its own, which outlives the program.
         if (connection != nullptr && connection->ok()) dismissLeftoverDialogs();
-        // Also where the test looked only at the window: a sanitizer abort fails it.
-        if (program_) {
-            EXPECT_EQ(program_->fault(), "") << program_->errorOutput();
-        }
-        program_.reset();
-        if (directory_.empty()) return;
-        for (const char* name : {"1024.bmp", "1024a.bmp", "clock"}) {
-            unlink((directory_ + "/" + name).c_str());
-        }
-        EXPECT_EQ(rmdir(directory_.c_str()), 0)
-            << "the program left files in its working directory " << directory_;
+        ProgramFixture::TearDown();
     }
-
-    Display* display() const { return connection->get(); }
-    std::string path(const char* name) const { return directory_ + "/" + name; }
 
     // The program's wall clock: milliseconds past the moment its start-up reads as zero.
     void setClock(int64_t milliseconds) {
@@ -317,14 +303,12 @@ protected:
     // Starts the program with its clock at zero; its window may wait behind dialogs.
     void start() {
         ASSERT_NO_FATAL_FAILURE(setClock(0));
-        program_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"env", std::string("LD_PRELOAD=") + CLOCK_SHIM_PATH,
-                                     "CLOCK_SHIM_FILE=" + path("clock"), BLENDSPIN_PATH},
-            directory_);
-        ASSERT_TRUE(program_->started());
+        ASSERT_NO_FATAL_FAILURE(startProgram(
+            {std::string("LD_PRELOAD=") + CLOCK_SHIM_PATH, "CLOCK_SHIM_FILE=" + path("clock")}));
     }
 
-    void waitForProgramWindow() {
+    // Unlike the fixture's, gives the window no focus: dialogs may be up beside it.
+    void waitForTexturedWindow() {
         window_ = waitForManagedWindow(display(), program_->pid(), kStartTimeout);
         ASSERT_NE(window_, None) << "no window from the program; it "
                                  << (program_->running() ? "still runs" : "has ended")
@@ -428,7 +412,7 @@ protected:
         ASSERT_FALSE(shown.empty()) << "the dialog never came to rest";
         ASSERT_NO_FATAL_FAILURE(dismiss(dialogs.front()));
 
-        ASSERT_NO_FATAL_FAILURE(waitForProgramWindow());
+        ASSERT_NO_FATAL_FAILURE(waitForTexturedWindow());
         ASSERT_TRUE(becomesAllWhite(display(), window_, kChangeTimeout))
             << "the squares are not plain white";
         // The texture stage is over once a frame is drawn: no second dialog can come.
@@ -446,9 +430,6 @@ protected:
     static constexpr size_t kFewestSamples = 300;
     static constexpr size_t kFewestDisagreements = 10;
 
-    std::string directory_;
-    std::unique_ptr<ChildProcess> program_;
-    Window window_ = None;
     WindowRect geometry_;
 };
 
@@ -458,7 +439,7 @@ TEST_F(TextureProgramTest, TexturedSquaresBlendOverGreyAndEachOtherAsModelled) {
     writeFile(path("1024.bmp"), colourFile());
     writeFile(path("1024a.bmp"), maskFile());
     ASSERT_NO_FATAL_FAILURE(start());
-    ASSERT_NO_FATAL_FAILURE(waitForProgramWindow());
+    ASSERT_NO_FATAL_FAILURE(waitForTexturedWindow());
 
     const Picture atZero = expectPictureAt(0, {Fault::AlphaIgnored, Fault::AlphaFromGreen,
                                                Fault::FlippedVertically, Fault::RedBlueSwapped});
@@ -487,7 +468,7 @@ TEST_F(TextureProgramTest, WallClockJumpsOnlyMoveTheSquares) {
     writeFile(path("1024.bmp"), colourFile());
     writeFile(path("1024a.bmp"), maskFile());
     ASSERT_NO_FATAL_FAILURE(start());
-    ASSERT_NO_FATAL_FAILURE(waitForProgramWindow());
+    ASSERT_NO_FATAL_FAILURE(waitForTexturedWindow());
 
     // An hour is a whole number of turns about both axes, so each jump is a little more than
     // one; the one back lands before the start, where the elapsed time is negative.

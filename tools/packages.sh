@@ -3,8 +3,10 @@
 
 BUILD_PACKAGES=(cmake g++ make pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libsdl2-dev
     libx11-dev libpng-dev)
-TEST_PACKAGES=(libgtest-dev libbenchmark-dev libstb-dev xvfb xauth openbox xdotool libxtst-dev clang
-    libclang-rt-14-dev)
+# Window managers for the screen-mode lanes (some run in a D-Bus session of their own), and
+# zenity, which SDL tries for its message boxes, so that case stays covered.
+TEST_PACKAGES=(libgtest-dev libbenchmark-dev libstb-dev xvfb xauth openbox xdotool libxtst-dev
+    libxres-dev clang libclang-rt-14-dev xfwm4 metacity fluxbox icewm i3-wm twm dbus zenity)
 DEMO_PACKAGES=(xvfb xauth xdotool)
 
 ensure_packages() {

@@ -1,13 +1,16 @@
 #pragma once
 
-// One X server with a window manager, and a client connection of the test's own, for a whole
-// end-to-end test program: starting them is the slow part. Register `DesktopEnvironment` in
-// main; tests then reach both through `desktop::session` and `desktop::connection`.
+// One X server with a window manager (openbox unless chosen), and a client connection of the test's
+// own, for a whole end-to-end test program: starting them is the slow part. Register
+// `DesktopEnvironment` in main; tests then reach both through `desktop::session` and
+// `desktop::connection`.
 
 // GoogleTest first: Xlib defines macros (None, Bool) that clash with its names.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
+#include <string>
 
 #include "tests/support/x_session.h"
 #include "tests/support/x_window.h"
@@ -31,6 +34,8 @@ constexpr int kStripY = 300;
 constexpr int kStripWidth = 960;
 constexpr int kStripHeight = 96;
 
+// The window manager of this run (XSession::Options), "" for none.
+inline std::string windowManager = "openbox";
 inline std::unique_ptr<XSession> session;
 inline std::unique_ptr<XConnection> connection;
 
@@ -41,13 +46,29 @@ inline void expectReady() {
     ASSERT_TRUE(connection->canFakeInput()) << "Xvfb lacks the XTEST extension";
 }
 
+// Takes a --window-manager=NAME option out of the command line, for the programs that run
+// under several ("none" for no window manager).
+inline void readWindowManagerOption(int& argc, char** argv) {
+    constexpr const char* kOption = "--window-manager=";
+    int kept = 0;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strncmp(argv[i], kOption, std::strlen(kOption)) == 0) {
+            windowManager = argv[i] + std::strlen(kOption);
+            if (windowManager == "none") windowManager.clear();
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+}
+
 }  // namespace desktop
 
 class DesktopEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         desktop::session = std::make_unique<XSession>(XSession::Options{
-            desktop::kScreenWidth, desktop::kScreenHeight, /*windowManager=*/true});
+            desktop::kScreenWidth, desktop::kScreenHeight, desktop::windowManager});
         if (desktop::session->ok()) {
             desktop::connection = std::make_unique<XConnection>(desktop::session->display());
         }

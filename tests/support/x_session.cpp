@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -26,7 +27,15 @@ constexpr const char* kOpenboxConfig =
     "  <mouse></mouse>\n"
     "</openbox_config>\n";
 
-bool windowManagerIsRunning(Display* display) {
+// Floating, as on a desktop; without the stock configuration's first-start wizard, which grabs
+// the keyboard.
+constexpr const char* kI3Config =
+    "# i3 config file (v4)\n"
+    "font pango:monospace 8\n"
+    "for_window [class=\".*\"] floating enable\n";
+
+// The window that _NET_SUPPORTING_WM_CHECK names, if it is there and alive.
+bool announcesItself(Display* display) {
     const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
     Atom type = None;
     int format = 0;
@@ -34,23 +43,59 @@ bool windowManagerIsRunning(Display* display) {
     unsigned char* data = nullptr;
     const int status = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False,
                                           XA_WINDOW, &type, &format, &count, &remaining, &data);
+    Window named = None;
+    if (status == Success && count == 1 && format == 32) named = *reinterpret_cast<Window*>(data);
     if (data != nullptr) XFree(data);
-    return status == Success && count == 1;
+    XWindowAttributes attributes;
+    return named != None && XGetWindowAttributes(display, named, &attributes) != 0;
+}
+
+bool accessRefused = false;
+
+int noteAccessRefused(Display*, XErrorEvent* error) {
+    if (error->error_code == BadAccess) accessRefused = true;
+    return 0;
+}
+
+// Only one client may redirect the root's structure requests: the window manager, once it
+// has taken over. Asked only after it has framed a window, so the question cannot take the
+// place from a window manager still starting.
+bool holdsRedirect(Display* display) {
+    accessRefused = false;
+    const auto previous = XSetErrorHandler(noteAccessRefused);
+    XSelectInput(display, DefaultRootWindow(display), SubstructureRedirectMask);
+    XSync(display, False);
+    if (!accessRefused) XSelectInput(display, DefaultRootWindow(display), NoEventMask);
+    XSync(display, False);
+    XSetErrorHandler(previous);
+    return accessRefused;
+}
+
+bool writeFile(const std::string& path, const char* text) {
+    std::ofstream file(path);
+    file << text;
+    return static_cast<bool>(file);
 }
 
 }  // namespace
 
 XSession::XSession(const Options& options) {
-    if (startServer(options) && options.windowManager) startWindowManager();
+    if (startServer(options) && !options.windowManager.empty()) {
+        startWindowManager(options.windowManager);
+    }
 }
 
+// The server goes first: window managers end when it does, and the D-Bus session that some
+// run in ends with them.
 XSession::~XSession() {
-    windowManager_.reset();
     if (serverPid_ > 0) {
         kill(serverPid_, SIGTERM);
         waitpid(serverPid_, nullptr, 0);
     }
-    if (!configPath_.empty()) unlink(configPath_.c_str());
+    if (windowManager_) windowManager_->waitForExit(std::chrono::seconds(2));
+    windowManager_.reset();
+    std::error_code ignored;
+    if (!homePath_.empty()) std::filesystem::remove_all(homePath_, ignored);
 }
 
 bool XSession::startServer(const Options& options) {
@@ -102,9 +147,9 @@ Window parentOf(Display* display, Window window) {
     return parent;
 }
 
-// openbox announces itself a moment before it takes windows in, and a window mapped in
+// A window manager announces itself a moment before it takes windows in, and a window mapped in
 // between is never mapped at all (freeglut then waits for it for good). A probe window, mapped
-// again until openbox puts it in a frame, shows that it has got that far.
+// again until it is put in a frame, shows that it has got that far.
 bool windowManagerTakesWindows(Display* display, std::chrono::steady_clock::time_point deadline) {
     const Window root = DefaultRootWindow(display);
     const Window probe = XCreateSimpleWindow(display, root, 0, 0, 16, 16, 0, 0, 0);
@@ -123,35 +168,64 @@ bool windowManagerTakesWindows(Display* display, std::chrono::steady_clock::time
     return framed;
 }
 
-bool XSession::startWindowManager() {
-    char pathTemplate[] = "/tmp/openbox-rc-XXXXXX";
-    const int fd = mkstemp(pathTemplate);
-    if (fd < 0) {
-        error_ = "cannot write the openbox configuration";
+std::vector<std::string> XSession::windowManagerCommand(const std::string& name) {
+    // Its own home, so that no user settings count and nothing is left behind.
+    std::vector<std::string> command{"env", "HOME=" + homePath_, "XDG_CONFIG_HOME=" + homePath_};
+    if (name == "xfwm4" || name == "metacity" || name == "mutter" || name == "kwin_x11") {
+        command.push_back("dbus-run-session");
+    }
+    if (name == "openbox") {
+        const std::string config = homePath_ + "/openbox-rc.xml";
+        if (!writeFile(config, kOpenboxConfig)) return {};
+        command.insert(command.end(), {"openbox", "--sm-disable", "--config-file", config});
+    } else if (name == "i3") {
+        const std::string config = homePath_ + "/i3-config";
+        if (!writeFile(config, kI3Config)) return {};
+        command.insert(command.end(), {"i3", "-c", config});
+    } else if (name == "xfwm4") {
+        command.insert(command.end(), {"xfwm4", "--compositor=off"});
+    } else if (name == "mutter") {
+        command.insert(command.end(), {"mutter", "--x11"});
+    } else {
+        command.push_back(name);
+    }
+    return command;
+}
+
+bool XSession::startWindowManager(const std::string& name) {
+    char pathTemplate[] = "/tmp/window-manager-home-XXXXXX";
+    if (mkdtemp(pathTemplate) == nullptr) {
+        error_ = "cannot make a home for the window manager";
         return false;
     }
-    close(fd);
-    configPath_ = pathTemplate;
-    std::ofstream(configPath_) << kOpenboxConfig;
-
-    windowManager_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"openbox", "--sm-disable", "--config-file", configPath_});
+    homePath_ = pathTemplate;
+    const std::vector<std::string> command = windowManagerCommand(name);
+    if (command.empty()) {
+        error_ = "cannot write the configuration of " + name;
+        return false;
+    }
+    windowManager_ = std::make_unique<ChildProcess>(command);
     Display* display = XOpenDisplay(display_.c_str());
     if (display == nullptr) {
         error_ = "cannot connect to " + display_;
         return false;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    bool running = false;
-    while (!(running = windowManagerIsRunning(display)) &&
+    // twm announces nothing; the others are ready once they have framed a window and hold the
+    // root's redirect.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    bool announced = name == "twm";
+    while (!(announced = announced || announcesItself(display)) &&
            std::chrono::steady_clock::now() < deadline && windowManager_->running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    const bool takesWindows = running && windowManagerTakesWindows(display, deadline);
+    const bool takesWindows = announced && windowManagerTakesWindows(display, deadline);
+    const bool ready = takesWindows && holdsRedirect(display);
     XCloseDisplay(display);
-    if (!running)
-        error_ = "openbox did not start (is the openbox package installed?)";
+    if (!announced)
+        error_ = name + " did not start (is it installed?) " + windowManager_->errorOutput();
     else if (!takesWindows)
-        error_ = "openbox started but takes no windows in";
-    return takesWindows;
+        error_ = name + " started but takes no windows in";
+    else if (!ready)
+        error_ = name + " frames windows but does not hold the root's redirect";
+    return ready;
 }

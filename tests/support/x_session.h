@@ -2,17 +2,20 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class ChildProcess;
 
-// A private X server (Xvfb) for one test program, optionally with the openbox window manager,
-// for the life of the object. While it runs, DISPLAY names it.
+// A private X server (Xvfb) for one test program, optionally with a window manager, for the
+// life of the object. While it runs, DISPLAY names it.
 class XSession {
 public:
     struct Options {
         int width = 1024;
         int height = 768;
-        bool windowManager = false;
+        // openbox, xfwm4, metacity, mutter, kwin_x11, fluxbox, icewm, i3 (every window
+        // floating), twm, or "" for none.
+        std::string windowManager;
     };
 
     explicit XSession(const Options& options);
@@ -27,11 +30,13 @@ public:
 
 private:
     bool startServer(const Options& options);
-    bool startWindowManager();
+    bool startWindowManager(const std::string& name);
+    std::vector<std::string> windowManagerCommand(const std::string& name);
 
     pid_t serverPid_ = -1;
     std::unique_ptr<ChildProcess> windowManager_;
-    std::string configPath_;
+    // The window manager's home: its configuration, and whatever it writes at its first start.
+    std::string homePath_;
     std::string display_;
     std::string error_;
 };

@@ -1,14 +1,20 @@
 #include "tests/support/x_window.h"
 
 #include <X11/Xutil.h>
+#include <X11/extensions/XRes.h>
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
+#include <string>
 #include <thread>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+void flush(Display* display) {
+    XSync(display, False);
+}
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 
 // A window can go between finding it and asking about it (the program under test exits);
@@ -41,11 +47,84 @@ bool isViewable(Display* display, Window window) {
            attributes.map_state == IsViewable;
 }
 
-bool isManagedWindowOf(Display* display, Window window, pid_t pid) {
+Window parentOf(Display* display, Window window) {
+    Window root = None, parent = None;
+    Window* children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, window, &root, &parent, &children, &count)) return None;
+    if (children != nullptr) XFree(children);
+    return parent;
+}
+
+// The window's top-level ancestor: the window manager's frame, or the window itself.
+Window topLevel(Display* display, Window window) {
+    const Window root = DefaultRootWindow(display);
+    for (Window parent; (parent = parentOf(display, window)) != root && parent != None;) {
+        window = parent;
+    }
+    return window;
+}
+
+std::optional<FrameExtents> announcedFrameExtents(Display* display, Window window) {
+    const std::vector<long> extents = longProperty(display, window, "_NET_FRAME_EXTENTS");
+    if (extents.size() != 4) return std::nullopt;
+    return FrameExtents{static_cast<int>(extents[0]), static_cast<int>(extents[1]),
+                        static_cast<int>(extents[2]), static_cast<int>(extents[3])};
+}
+
+// freeglut sets no _NET_WM_PID where no window manager announces EWMH support; the server
+// itself then tells which process made the window (X-Resource).
+pid_t creatorOf(Display* display, Window window) {
+    XResClientIdSpec spec{window, XRES_CLIENT_ID_PID_MASK};
+    long count = 0;
+    XResClientIdValue* values = nullptr;
+    pid_t creator = -1;
+    if (XResQueryClientIds(display, 1, &spec, &count, &values) == Success) {
+        for (long i = 0; i < count; ++i) {
+            const pid_t pid = XResGetClientPid(&values[i]);
+            if (pid > 0) creator = pid;
+        }
+        XResClientIdsDestroy(count, values);
+    }
+    return creator;
+}
+
+bool belongsTo(Display* display, Window window, pid_t pid) {
     const std::vector<long> owner = longProperty(display, window, "_NET_WM_PID");
-    return owner.size() == 1 && owner[0] == pid && isViewable(display, window) &&
-           !longProperty(display, window, "WM_STATE").empty() &&
-           frameExtents(display, window).has_value();
+    if (!owner.empty()) return owner.size() == 1 && owner[0] == pid;
+    return !longProperty(display, window, "WM_NORMAL_HINTS").empty() &&
+           creatorOf(display, window) == pid;
+}
+
+// Whether the window manager lists `name` among what it supports (i3 sets no frame extents).
+bool rootSupports(Display* display, const char* name) {
+    const long wanted = static_cast<long>(XInternAtom(display, name, False));
+    const std::vector<long> supported =
+        longProperty(display, DefaultRootWindow(display), "_NET_SUPPORTED");
+    return std::find(supported.begin(), supported.end(), wanted) != supported.end();
+}
+
+// Taken in: framed, with WM_STATE and, where the window manager announces itself, the frame
+// extents set; or at the top with no window manager to frame it.
+bool isManagedWindowOf(Display* display, Window window, pid_t pid) {
+    if (!isViewable(display, window) || !belongsTo(display, window, pid)) return false;
+    if (parentOf(display, window) == DefaultRootWindow(display)) return true;
+    return !longProperty(display, window, "WM_STATE").empty() &&
+           (announcedFrameExtents(display, window).has_value() ||
+            !rootSupports(display, "_NET_FRAME_EXTENTS"));
+}
+
+void sendToRoot(Display* display, Window window, const char* type, long first, long second) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, type, False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = first;
+    event.xclient.data.l[1] = second;
+    event.xclient.data.l[3] = 1;  // from an ordinary application
+    XSendEvent(display, DefaultRootWindow(display), False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &event);
 }
 
 // The window manager reparents clients into frames, so the client is not a child of root.
@@ -62,10 +141,6 @@ Window findManagedWindow(Display* display, Window parent, pid_t pid) {
     }
     if (children != nullptr) XFree(children);
     return found;
-}
-
-void flush(Display* display) {
-    XSync(display, False);
 }
 
 }  // namespace
@@ -144,10 +219,51 @@ WindowRect waitForSettledGeometry(Display* display, Window window,
 }
 
 std::optional<FrameExtents> frameExtents(Display* display, Window window) {
-    const std::vector<long> extents = longProperty(display, window, "_NET_FRAME_EXTENTS");
-    if (extents.size() != 4) return std::nullopt;
-    return FrameExtents{static_cast<int>(extents[0]), static_cast<int>(extents[1]),
-                        static_cast<int>(extents[2]), static_cast<int>(extents[3])};
+    if (const auto announced = announcedFrameExtents(display, window)) return announced;
+    const WindowRect client = clientGeometry(display, window);
+    const Window top = topLevel(display, window);
+    const WindowRect inner = clientGeometry(display, top);
+    XWindowAttributes attributes;
+    if (client.width == 0 || inner.width == 0 || !XGetWindowAttributes(display, top, &attributes)) {
+        return std::nullopt;
+    }
+    // A move places the frame's outer corner, outside its border.
+    const int border = attributes.border_width;
+    const WindowRect frame{inner.x - border, inner.y - border, inner.width + 2 * border,
+                           inner.height + 2 * border};
+    const int left = client.x - frame.x, above = client.y - frame.y;
+    return FrameExtents{left, frame.width - client.width - left, above,
+                        frame.height - client.height - above};
+}
+
+bool windowManagerAnnounced(Display* display) {
+    const std::vector<long> check =
+        longProperty(display, DefaultRootWindow(display), "_NET_SUPPORTING_WM_CHECK");
+    return check.size() == 1 && check[0] != None;
+}
+
+void toggleFullScreenFromOutside(Display* display, Window window) {
+    constexpr long kToggle = 2;
+    sendToRoot(display, window, "_NET_WM_STATE", kToggle,
+               static_cast<long>(XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False)));
+    flush(display);
+}
+
+void closeFromOutside(Display* display, Window window) {
+    if (windowManagerAnnounced(display)) {
+        sendToRoot(display, window, "_NET_CLOSE_WINDOW", CurrentTime, 1);
+    } else {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] =
+            static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display, window, False, NoEventMask, &event);
+    }
+    flush(display);
 }
 
 std::optional<std::string> textProperty(Display* display, Window window, const char* name) {

@@ -67,8 +67,10 @@ struct Picture {
     bool operator!=(const Picture& other) const { return !(*this == other); }
 };
 
-// The viewable window whose _NET_WM_PID is `pid`, once the window manager has taken it in
-// (WM_STATE and _NET_FRAME_EXTENTS set); None if none turns up within `timeout`.
+// The viewable window whose _NET_WM_PID is `pid` (where the window manager announces nothing,
+// freeglut sets none, and the server tells the window's maker), once the window manager has taken
+// it in (WM_STATE, and _NET_FRAME_EXTENTS where it sets them); None if none turns up within
+// `timeout`.
 Window waitForManagedWindow(Display* display, pid_t pid, std::chrono::milliseconds timeout);
 
 // Zero-sized where the window is gone.
@@ -86,7 +88,19 @@ WindowRect waitForSettledGeometry(
     Display* display, Window window, std::chrono::milliseconds timeout,
     std::chrono::milliseconds settle = std::chrono::milliseconds(250));
 
+// _NET_FRAME_EXTENTS, or where the window manager sets none (twm), measured from its frame;
+// zero without a window manager.
 std::optional<FrameExtents> frameExtents(Display* display, Window window);
+
+// Whether a window manager announces itself (_NET_SUPPORTING_WM_CHECK): twm and none do not.
+bool windowManagerAnnounced(Display* display);
+
+// What wmctrl's "-b toggle,fullscreen" sends: a _NET_WM_STATE request to the window manager.
+void toggleFullScreenFromOutside(Display* display, Window window);
+
+// What the window's close button does: through the window manager where one announces itself
+// (_NET_CLOSE_WINDOW), else WM_DELETE_WINDOW straight to the window, as a window manager sends.
+void closeFromOutside(Display* display, Window window);
 
 // The bytes of a text property of any type; nullopt where the window lacks it.
 std::optional<std::string> textProperty(Display* display, Window window, const char* name);

@@ -1,0 +1,171 @@
+// The real blendspin binary's window geometry under one window manager, chosen on the command
+// line (--window-manager=NAME, "none" for none), each run on a private Xvfb: where the window
+// opens, full screen and back, F11 storms, switches made by the window manager, the close
+// button.
+
+// GoogleTest first: Xlib defines macros (None, Bool) that clash with its names.
+#include <gtest/gtest.h>
+
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "tests/support/desktop.h"
+#include "tests/support/program_fixture.h"
+#include "tests/support/x_window.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace desktop;
+using Clock = std::chrono::steady_clock;
+
+// Generous: llvmpipe on two loaded cores, and the program may be an AddressSanitizer build.
+constexpr auto kStartTimeout = 30s;
+constexpr auto kChangeTimeout = 10s;
+constexpr auto kStormSettleTimeout = 30s;
+constexpr auto kExitTimeout = 15s;  // also for the close button
+
+// An occasional round trip, so the test never runs far ahead of the server.
+constexpr int kSyncEvery = 50;
+
+class ScreenModeTest : public ProgramFixture {
+protected:
+    void start() {
+        ASSERT_NO_FATAL_FAILURE(addSampleTextures(MAKE_SAMPLE_TEXTURES_PATH));
+        ASSERT_NO_FATAL_FAILURE(startProgram());
+        ASSERT_NO_FATAL_FAILURE(waitForProgramWindow(kStartTimeout));
+        ASSERT_EQ(initial_.width, kWindowWidth);
+        ASSERT_EQ(initial_.height, kWindowHeight);
+    }
+
+    void expectGeometry(const WindowRect& expected, const char* what) {
+        ASSERT_EQ(waitForGeometry(display(), window_, expected, kChangeTimeout), expected) << what;
+    }
+
+    // Presses and releases of F11, `gap` apart. Without a gap they are queued and flushed
+    // in batches, so the program reads many at once; with one, each is a round trip of its
+    // own and the program meets them while a switch is still under way.
+    void stormF11(int presses, std::chrono::microseconds gap) {
+        const KeyCode f11 = XKeysymToKeycode(display(), XK_F11);
+        for (int press = 1; press <= presses; ++press) {
+            XTestFakeKeyEvent(display(), f11, True, CurrentTime);
+            XTestFakeKeyEvent(display(), f11, False, CurrentTime);
+            if (gap.count() > 0 || press % kSyncEvery == 0) XSync(display(), False);
+            std::this_thread::sleep_for(gap);
+        }
+        XSync(display(), False);
+    }
+
+    // An odd number of presses changes the mode, an even number keeps it; windowed is
+    // always where the window started.
+    void expectF11StormEndsRight(int presses, std::chrono::microseconds gap) {
+        fullScreen_ = fullScreen_ != (presses % 2 != 0);
+        const WindowRect expected = fullScreen_ ? kFullScreen : initial_;
+        const auto began = Clock::now();
+        stormF11(presses, gap);
+        const auto sent = Clock::now();
+        const WindowRect seen =
+            waitForGeometry(display(), window_, expected, kStormSettleTimeout, 500ms);
+        std::printf(
+            "F11 storm: %d presses %lld us apart sent in %lld ms; at %dx%d+%d+%d %lld ms "
+            "later\n",
+            presses, static_cast<long long>(gap.count()),
+            static_cast<long long>((sent - began) / 1ms), seen.width, seen.height, seen.x, seen.y,
+            static_cast<long long>((Clock::now() - sent) / 1ms));
+        ASSERT_EQ(seen, expected) << "after " << presses << " presses, expected "
+                                  << (fullScreen_ ? "full screen" : "the original window");
+    }
+
+    // A switch made by the window manager may move the keyboard focus; the user clicks back.
+    void pressF11() {
+        ASSERT_TRUE(focusWindow(display(), window_, kChangeTimeout));
+        pressKey(display(), XK_F11);
+    }
+
+    bool fullScreen_ = false;
+};
+
+TEST_F(ScreenModeTest, WindowOpensWithItsFrameAtTheRequestedPlace) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    const std::optional<FrameExtents> extents = frameExtents(display(), window_);
+    ASSERT_TRUE(extents.has_value());
+    EXPECT_EQ(initial_.x - extents->left, kWindowX) << "client area at " << initial_;
+    EXPECT_EQ(initial_.y - extents->top, kWindowY) << "client area at " << initial_;
+}
+
+// Full screen is the whole screen from its origin, and every way back lands exactly where the
+// window was: nothing builds up over the cycles.
+TEST_F(ScreenModeTest, F11CyclesCoverTheScreenAndComeBackExactly) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    for (int cycle = 1; cycle <= 5; ++cycle) {
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        pressKey(display(), XK_F11);
+        ASSERT_NO_FATAL_FAILURE(expectGeometry(kFullScreen, "full screen"));
+        pressKey(display(), XK_F11);
+        ASSERT_NO_FATAL_FAILURE(expectGeometry(initial_, "back from full screen"));
+    }
+    expectStillDrawing();
+}
+
+// A burst folds into few switches; paced presses make many, each asked for while the one
+// before may still be under way.
+TEST_F(ScreenModeTest, EvenF11StormsEndWindowedAtTheOriginalGeometry) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_NO_FATAL_FAILURE(expectF11StormEndsRight(1000, 0us));
+    ASSERT_NO_FATAL_FAILURE(expectF11StormEndsRight(300, 1000us));
+    ASSERT_NO_FATAL_FAILURE(expectStillDrawing());
+    expectEscExitsWithZero();
+}
+
+TEST_F(ScreenModeTest, OddF11StormsEndFullScreenAndThenBack) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_NO_FATAL_FAILURE(expectF11StormEndsRight(1001, 0us));
+    ASSERT_NO_FATAL_FAILURE(expectStillDrawing());
+    // Back from full screen: the geometry saved on the way in must be the original one.
+    ASSERT_NO_FATAL_FAILURE(expectF11StormEndsRight(301, 1000us));
+    ASSERT_NO_FATAL_FAILURE(expectStillDrawing());
+    expectEscExitsWithZero();
+}
+
+// What the user sees decides what F11 does next: a window the window manager made full screen
+// goes back to the last window, and one it took out of full screen goes full screen again.
+TEST_F(ScreenModeTest, SwitchesMadeByTheWindowManagerAreFollowed) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    if (!windowManagerAnnounced(display())) GTEST_SKIP() << "no window manager takes requests";
+    toggleFullScreenFromOutside(display(), window_);
+    ASSERT_NO_FATAL_FAILURE(expectGeometry(kFullScreen, "full screen by the window manager"));
+    ASSERT_NO_FATAL_FAILURE(pressF11());
+    ASSERT_NO_FATAL_FAILURE(expectGeometry(initial_, "F11 after it"));
+
+    ASSERT_NO_FATAL_FAILURE(pressF11());
+    ASSERT_NO_FATAL_FAILURE(expectGeometry(kFullScreen, "full screen by F11"));
+    toggleFullScreenFromOutside(display(), window_);
+    ASSERT_NO_FATAL_FAILURE(expectGeometry(initial_, "windowed by the window manager"));
+    ASSERT_NO_FATAL_FAILURE(pressF11());
+    ASSERT_NO_FATAL_FAILURE(expectGeometry(kFullScreen, "F11 after that"));
+    ASSERT_NO_FATAL_FAILURE(pressF11());
+    ASSERT_NO_FATAL_FAILURE(expectGeometry(initial_, "and F11 again"));
+}
+
+TEST_F(ScreenModeTest, CloseButtonEndsTheProgramWithExitCodeZero) {
+    ASSERT_NO_FATAL_FAILURE(start());
+    closeFromOutside(display(), window_);
+    ASSERT_TRUE(program_->waitForExit(kExitTimeout)) << "still running after the close";
+    EXPECT_TRUE(program_->exitedNormally()) << "ended by signal " << program_->signalNumber();
+    EXPECT_EQ(program_->exitCode(), 0) << "stderr: " << program_->errorOutput();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    desktop::readWindowManagerOption(argc, argv);
+    ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
+    return RUN_ALL_TESTS();
+}

@@ -66,6 +66,16 @@ using DescriptionBlock = std::unique_ptr<DibDescription, DescriptionRelease>;
 
 enum class RowOrder { BottomUp, TopDown };
 
+class Surface;
+
+// The platform's conversion. Renders `available` bytes of pixel data at `pixels` into `surface`,
+// which must have |height| rows of width pixels. Never reads outside [pixels, pixels +
+// available). Returns the number of lines converted: 0 for an encoding it does not accept or
+// when not a single pixel could be read, otherwise |height| (rows the data does not reach stay
+// black).
+uint32_t convertToSurface(const DibDescription& description, const uint8_t* pixels,
+                          size_t available, const Surface& surface);
+
 // Blue, green, red pixels; each row padded to a multiple of 4 bytes; rows in the source's
 // stored order. Zero-filled when created, so pixels nobody writes stay black. The platform
 // decides where the pixels live and what else a surface holds (`owner_`).
@@ -92,6 +102,9 @@ public:
     uint8_t* row(uint32_t index) const { return bits_ + index * stride_; }
 
 private:
+    // It reaches the platform objects behind the surface.
+    friend uint32_t convertToSurface(const DibDescription&, const uint8_t*, size_t, const Surface&);
+
     void swap(Surface& other) noexcept {
         std::swap(owner_, other.owner_);
         std::swap(bits_, other.bits_);
@@ -106,13 +119,6 @@ private:
     uint32_t rows_ = 0;
     size_t stride_ = 0;
 };
-
-// The platform's conversion. Renders `available` bytes of pixel data at `pixels` into `surface`,
-// which must have |height| rows of width pixels. Never reads outside [pixels, pixels + available).
-// Returns the number of lines converted: 0 for an encoding it does not accept or when not
-// a single pixel could be read, otherwise |height| (rows the data does not reach stay black).
-uint32_t convertToSurface(const DibDescription& description, const uint8_t* pixels,
-                          size_t available, const Surface& surface);
 
 // Whether the converters render this description's encoding: 1, 4, 8, 16, 24 and 32 bits
 // uncompressed; 16 and 32 bits with contiguous, disjoint, non-empty masks; 8- and 4-bit

@@ -8,7 +8,7 @@ set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 
 # Libraries and headers come from the cross sysroot and from the prefixes named in
 # CMAKE_PREFIX_PATH (freeglut and GoogleTest built for Windows), never from the host.
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${CMAKE_PREFIX_PATH})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

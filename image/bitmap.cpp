@@ -299,7 +299,7 @@ void boundUnindexedTable(InfoHeader& info, size_t tableOffset, size_t pixelOffse
     info.coloursUsed = std::min<size_t>(info.coloursUsed, room / kInfoEntrySize);
 }
 
-Failure decode(const uint8_t* file, size_t size, Image*& image) {
+Failure decode(const uint8_t* file, size_t size, PixelConverter convert, Image*& image) {
     const bool hasFileHeader = size >= 2 && file[0] == 'B' && file[1] == 'M';
     const size_t headerOffset = std::min(hasFileHeader ? kFileHeaderSize : 0, size);
     const ByteReader header(file + headerOffset, size - headerOffset);
@@ -322,11 +322,9 @@ Failure decode(const uint8_t* file, size_t size, Image*& image) {
     fillImageSize(info);
     if (pixelOffset > size) return Failure::ConversionError;
 
-    const RowOrder order = info.height < 0 ? RowOrder::TopDown : RowOrder::BottomUp;
-    const Surface surface =
-        Surface::create(static_cast<uint32_t>(info.width), rowCount(info), order);
+    const Surface surface = Surface::create(static_cast<uint32_t>(info.width), rowCount(info));
     if (!surface) return Failure::OutOfMemory;
-    if (convertToSurface(*description, file + pixelOffset, size - pixelOffset, surface) == 0) {
+    if (convert(*description, file + pixelOffset, size - pixelOffset, surface) == 0) {
         return Failure::ConversionError;
     }
     return extract(info, surface, image);
@@ -374,7 +372,11 @@ Image* loadBitmap(const char* name) {
 }
 
 Image* decodeBitmap(const uint8_t* file, size_t size) {
+    return decodeBitmapWith(file, size, convertToSurface);
+}
+
+Image* decodeBitmapWith(const uint8_t* file, size_t size, PixelConverter convert) {
     Image* image = nullptr;
-    report(file != nullptr ? decode(file, size, image) : Failure::UnknownFormat);
+    report(file != nullptr ? decode(file, size, convert, image) : Failure::UnknownFormat);
     return image;
 }

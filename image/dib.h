@@ -64,8 +64,6 @@ struct DescriptionRelease {
 };
 using DescriptionBlock = std::unique_ptr<DibDescription, DescriptionRelease>;
 
-enum class RowOrder { BottomUp, TopDown };
-
 class Surface;
 
 // The platform's conversion. Renders `available` bytes of pixel data at `pixels` into `surface`,
@@ -92,8 +90,7 @@ public:
     ~Surface();
 
     // An empty surface on overflow or allocation failure; callers bound the size first.
-    // `order` is the source's, which the surface's rows follow.
-    static Surface create(uint32_t width, uint32_t rows, RowOrder order = RowOrder::BottomUp);
+    static Surface create(uint32_t width, uint32_t rows);
 
     explicit operator bool() const { return bits_ != nullptr; }
     uint32_t width() const { return width_; }

@@ -40,15 +40,14 @@ const BITMAPINFO* asBitmapInfo(const DibDescription& description) {
     return reinterpret_cast<const BITMAPINFO*>(&description);
 }
 
-// 24 bits, no compression, the source's width and rows in the source's order.
-BITMAPINFO* describeTarget(uint32_t width, uint32_t rows, RowOrder order) {
+// 24 bits, no compression, bottom-up.
+BITMAPINFO* describeTarget(uint32_t width, uint32_t rows) {
     auto* target = static_cast<BITMAPINFO*>(LocalAlloc(LMEM_ZEROINIT, sizeof(BITMAPINFO)));
     if (target == nullptr) return nullptr;
     BITMAPINFOHEADER& header = target->bmiHeader;
     header.biSize = sizeof(BITMAPINFOHEADER);
     header.biWidth = static_cast<LONG>(width);
-    header.biHeight =
-        order == RowOrder::TopDown ? -static_cast<LONG>(rows) : static_cast<LONG>(rows);
+    header.biHeight = static_cast<LONG>(rows);
     header.biPlanes = 1;
     header.biBitCount = 24;
     header.biCompression = BI_RGB;
@@ -76,15 +75,19 @@ uint32_t setBits(const GdiSurface& objects, uint32_t lines, const void* pixels,
     return static_cast<uint32_t>(converted);
 }
 
-// Whole rows only: GDI reads every row it is given to its end.
+// Whole rows only: GDI reads every row it is given to its end. A top-down source goes to GDI
+// as bottom-up, so its rows land in the surface in stored order, which is what the loader
+// expects, and a line count short of the height keeps the rows the data holds.
 uint32_t convertRows(const DibDescription& description, const uint8_t* pixels, size_t available,
                      const GdiSurface& objects) {
     const InfoHeader& header = description.header;
+    DibDescription source = description;
+    source.header.height = static_cast<int32_t>(rowCount(header));
     const uint64_t stride = (uint64_t(header.width) * header.bitCount + 31) / 32 * 4;
     const uint32_t lines =
         static_cast<uint32_t>(std::min<uint64_t>(rowCount(header), available / stride));
     if (lines == 0) return 0;
-    return setBits(objects, lines, pixels, asBitmapInfo(description)) == 0 ? 0 : rowCount(header);
+    return setBits(objects, lines, pixels, asBitmapInfo(source)) == 0 ? 0 : rowCount(header);
 }
 
 // The length of the run-length stream up to its last complete command, before any end of
@@ -169,7 +172,7 @@ void releaseDescription(DibDescription* description) {
     if (description != nullptr) LocalFree(description);
 }
 
-Surface Surface::create(uint32_t width, uint32_t rows, RowOrder order) {
+Surface Surface::create(uint32_t width, uint32_t rows) {
     Surface surface;
     if (width == 0 || rows == 0 || width > INT32_MAX || rows > INT32_MAX) return surface;
     const uint64_t stride = (uint64_t{width} * 3 + 3) & ~uint64_t{3};
@@ -179,7 +182,7 @@ Surface Surface::create(uint32_t width, uint32_t rows, RowOrder order) {
     if (!objects) return surface;
     objects->context = CreateCompatibleDC(nullptr);
     if (objects->context == nullptr) return surface;
-    objects->target = describeTarget(width, rows, order);
+    objects->target = describeTarget(width, rows);
     if (objects->target == nullptr) return surface;
     void* bits = nullptr;
     objects->section =

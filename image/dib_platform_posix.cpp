@@ -13,8 +13,7 @@ void releaseDescription(DibDescription* description) {
     std::free(description);
 }
 
-// Rows are only ever addressed in the source's order here, whichever way they run.
-Surface Surface::create(uint32_t width, uint32_t rows, RowOrder) {
+Surface Surface::create(uint32_t width, uint32_t rows) {
     Surface surface;
     if (width == 0 || rows == 0) return surface;
     if (size_t{width} > (SIZE_MAX - 3) / 3) return surface;  // only possible with 32-bit size_t

@@ -16,6 +16,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/desktop.h"
+#include "tests/support/program_command.h"
 #include "tests/support/x_session.h"
 #include "tests/support/x_window.h"
 
@@ -66,9 +67,8 @@ protected:
     // Starts the program in an empty directory and waits until its window is managed, at
     // rest and has the keyboard focus.
     void start(const std::vector<std::string>& options = {}) {
-        std::vector<std::string> argv{BLENDSPIN_PATH};
-        argv.insert(argv.end(), options.begin(), options.end());
-        program_ = std::make_unique<ChildProcess>(argv, workingDirectory_);
+        program_ = std::make_unique<ChildProcess>(
+            program_command::program(BLENDSPIN_PATH, {}, options), workingDirectory_);
         ASSERT_TRUE(program_->started());
         window_ = waitForManagedWindow(display(), program_->pid(), kStartTimeout);
         ASSERT_NE(window_, None) << "no window from the program; it "
@@ -84,6 +84,9 @@ protected:
         ASSERT_TRUE(extents.has_value());
         EXPECT_EQ(initial_.width, kWindowWidth);
         EXPECT_EQ(initial_.height, kWindowHeight);
+        // On Windows, GLUT places the window's own frame there, which under Wine lies inside
+        // the window manager's and is not drawn: the client area sits lower by its size.
+        if (program_command::underWine()) return;
         EXPECT_EQ(initial_.x - extents->left, kWindowX) << "client area at " << initial_;
         EXPECT_EQ(initial_.y - extents->top, kWindowY) << "client area at " << initial_;
     }

@@ -25,6 +25,7 @@
 #include "tests/support/bmp_file.h"
 #include "tests/support/child_process.h"
 #include "tests/support/desktop.h"
+#include "tests/support/program_command.h"
 #include "tests/support/scene_model.h"
 #include "tests/support/x_session.h"
 #include "tests/support/x_window.h"
@@ -317,9 +318,10 @@ protected:
     // Starts the program with its clock at zero; its window may wait behind dialogs.
     void start() {
         ASSERT_NO_FATAL_FAILURE(setClock(0));
+        // Under Wine too: its system time comes from the same clock_gettime.
         program_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"env", std::string("LD_PRELOAD=") + CLOCK_SHIM_PATH,
-                                     "CLOCK_SHIM_FILE=" + path("clock"), BLENDSPIN_PATH},
+            program_command::program(BLENDSPIN_PATH, {std::string("LD_PRELOAD=") + CLOCK_SHIM_PATH,
+                                                      "CLOCK_SHIM_FILE=" + path("clock")}),
             directory_);
         ASSERT_TRUE(program_->started());
     }
@@ -403,7 +405,7 @@ protected:
     // The same dialog shown by message_box_probe on the same server, once drawn. It is
     // dismissed, not killed: SDL shows it from a child process of its own.
     Picture probeDialog(const std::string& text) {
-        ChildProcess probe({MESSAGE_BOX_PROBE, text, kErrorCaption});
+        ChildProcess probe(program_command::probe(MESSAGE_BOX_PROBE, text, kErrorCaption));
         const std::vector<Window> dialogs =
             waitForWindowsTitled(display(), kErrorCaption, kStartTimeout);
         if (dialogs.size() != 1) {
@@ -433,7 +435,7 @@ protected:
             << "the squares are not plain white";
         // The texture stage is over once a frame is drawn: no second dialog can come.
         ASSERT_TRUE(viewableWindowsTitled(display(), kErrorCaption).empty()) << "a second dialog";
-        EXPECT_EQ(program_->errorOutput(), "");
+        EXPECT_EQ(program_command::unexpectedErrorOutput(program_->errorOutput()), "");
 
         EXPECT_TRUE(probeDialog(text) == shown) << "the dialog does not show \"" << text << "\"";
         EXPECT_TRUE(probeDialog(otherText) != shown) << "dialogs with other texts look the same";
@@ -476,7 +478,7 @@ TEST_F(TextureProgramTest, TexturedSquaresBlendOverGreyAndEachOtherAsModelled) {
     // The program reads the test's clock, not the real one: held, it holds the squares still.
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(grabPicture(display(), window_) == atOneSecond) << "the picture moved on its own";
-    EXPECT_EQ(program_->errorOutput(), "");
+    EXPECT_EQ(program_command::unexpectedErrorOutput(program_->errorOutput()), "");
     expectEscExitsWithZero();
 }
 

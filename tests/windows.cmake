@@ -28,3 +28,8 @@ target_compile_definitions(conversion_crosscheck_test PRIVATE
     BLENDSPIN_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 add_test(NAME conversion_crosscheck_test COMMAND conversion_crosscheck_test)
 set_tests_properties(conversion_crosscheck_test PROPERTIES LABELS loader TIMEOUT 300)
+
+# Shows one real message box; the end-to-end tests (Linux programs) run it under Wine beside
+# blendspin.exe.
+add_executable(message_box_probe message_box_probe.cpp)
+target_link_libraries(message_box_probe PRIVATE message_box)

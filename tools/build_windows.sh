@@ -69,7 +69,8 @@ cross_build freeglut "$freeglut_source" -DFREEGLUT_BUILD_SHARED_LIBS=OFF \
     -DFREEGLUT_BUILD_STATIC_LIBS=ON -DFREEGLUT_BUILD_DEMOS=OFF
 cross_build googletest /usr/src/googletest -DBUILD_GMOCK=OFF
 
+# ctest runs the Windows tests under Wine (tools/wine_tests.sh sets up its prefix and display).
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
 cmake --build "$build" -j "$jobs"
 echo "built $build/blendspin.exe"

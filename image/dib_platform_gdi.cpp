@@ -36,6 +36,10 @@ struct GdiSurface {
     }
 };
 
+struct FreeDeleter {
+    void operator()(void* block) const { std::free(block); }
+};
+
 const BITMAPINFO* asBitmapInfo(const DibDescription& description) {
     return reinterpret_cast<const BITMAPINFO*>(&description);
 }
@@ -140,8 +144,7 @@ uint32_t convertRle(const DibDescription& description, const uint8_t* pixels, si
     if (extent.complete == 0 && extent.cutPixels == 0) return 0;
     const size_t streamBytes = extent.complete + 2 * size_t{extent.cutPixels} + 2;
     const size_t blockBytes = sizeof(DibDescription) + streamBytes;
-    std::unique_ptr<uint8_t, decltype(&std::free)> block(
-        static_cast<uint8_t*>(std::malloc(blockBytes)), &std::free);
+    std::unique_ptr<uint8_t, FreeDeleter> block(static_cast<uint8_t*>(std::malloc(blockBytes)));
     if (!block) return 0;
 
     auto* copy = reinterpret_cast<DibDescription*>(block.get());

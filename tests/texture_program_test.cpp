@@ -42,7 +42,8 @@ constexpr scene_model::View kWindowView{kWindowWidth, kWindowHeight, 4.0 / 3.0};
 // Generous: a loaded CI machine renders with llvmpipe on two cores.
 constexpr auto kStartTimeout = 10s;
 constexpr auto kChangeTimeout = 5s;
-constexpr auto kExitTimeout = 2s;
+// Under Wine the process ends through the Wine server, which takes longer.
+const auto kExitTimeout = program_command::underWine() ? 5s : 2s;
 
 // ---- The texture files: 8 × 8 flat cells of 32 × 32 pixels, each its own colour, and an
 // opacity per cell. Cell rows count from the bottom of the picture, as BMP rows do.

@@ -70,28 +70,55 @@ bool describesSurface(const InfoHeader& header, const Surface& surface) {
            surface.rows() == rowCount(header);
 }
 
-uint32_t setBits(const GdiSurface& objects, uint32_t lines, const void* pixels,
+uint32_t setBits(const GdiSurface& objects, uint32_t firstLine, uint32_t lines, const void* pixels,
                  const BITMAPINFO* description) {
-    const int converted =
-        SetDIBits(objects.context, objects.section, 0, lines, pixels, description, DIB_RGB_COLORS);
+    const int converted = SetDIBits(objects.context, objects.section, firstLine, lines, pixels,
+                                    description, DIB_RGB_COLORS);
     if (converted <= 0) return 0;
     GdiFlush();
     return static_cast<uint32_t>(converted);
 }
 
-// Whole rows only: GDI reads every row it is given to its end. A top-down source goes to GDI
-// as bottom-up, so its rows land in the surface in stored order, which is what the loader
-// expects, and a line count short of the height keeps the rows the data holds.
+// Source rows: whole bytes, padded to a multiple of 4.
+uint64_t sourceStride(uint64_t width, uint32_t bitCount) {
+    return (width * bitCount + 31) / 32 * 4;
+}
+
+// The whole pixels of a row that the data holds only in part go to GDI as a row of their own
+// width, copied and padded, since GDI reads a row to its padded end; it then writes only those
+// pixels of the surface's row. False when there is not one whole pixel, or GDI fails.
+bool convertPartialRow(DibDescription source, uint32_t row, const uint8_t* bytes, size_t available,
+                       const GdiSurface& objects) {
+    const uint32_t bits = source.header.bitCount;
+    const uint64_t whole = bits >= 8 ? available / (bits / 8) : uint64_t{available} * (8 / bits);
+    const uint64_t pixels = std::min<uint64_t>(whole, static_cast<uint64_t>(source.header.width));
+    if (pixels == 0) return false;
+    const size_t stride = static_cast<size_t>(sourceStride(pixels, bits));
+    std::unique_ptr<uint8_t, FreeDeleter> copy(static_cast<uint8_t*>(std::calloc(1, stride)));
+    if (!copy) return false;
+    std::memcpy(copy.get(), bytes, static_cast<size_t>((pixels * bits + 7) / 8));
+    source.header.width = static_cast<int32_t>(pixels);
+    source.header.imageSize = static_cast<uint32_t>(stride);
+    return setBits(objects, row, 1, copy.get(), asBitmapInfo(source)) != 0;
+}
+
+// GDI reads every row it is given to its end: it gets the whole rows the data holds, then the
+// pixels of a last row held in part. A top-down source goes to GDI as bottom-up, so its rows
+// land in the surface in stored order, which is what the loader expects, and a line count
+// short of the height keeps the rows the data holds.
 uint32_t convertRows(const DibDescription& description, const uint8_t* pixels, size_t available,
                      const GdiSurface& objects) {
     const InfoHeader& header = description.header;
+    const uint32_t rows = rowCount(header);
     DibDescription source = description;
-    source.header.height = static_cast<int32_t>(rowCount(header));
-    const uint64_t stride = (uint64_t(header.width) * header.bitCount + 31) / 32 * 4;
-    const uint32_t lines =
-        static_cast<uint32_t>(std::min<uint64_t>(rowCount(header), available / stride));
-    if (lines == 0) return 0;
-    return setBits(objects, lines, pixels, asBitmapInfo(source)) == 0 ? 0 : rowCount(header);
+    source.header.height = static_cast<int32_t>(rows);
+    const uint64_t stride = sourceStride(static_cast<uint64_t>(header.width), header.bitCount);
+    const uint32_t lines = static_cast<uint32_t>(std::min<uint64_t>(rows, available / stride));
+    if (lines > 0 && setBits(objects, 0, lines, pixels, asBitmapInfo(source)) == 0) return 0;
+    if (lines == rows) return rows;
+    const size_t done = static_cast<size_t>(lines * stride);
+    const bool partial = convertPartialRow(source, lines, pixels + done, available - done, objects);
+    return partial || lines > 0 ? rows : 0;
 }
 
 // The length of the run-length stream up to its last complete command, before any end of
@@ -160,7 +187,7 @@ uint32_t convertRle(const DibDescription& description, const uint8_t* pixels, si
     }
     *end++ = 0;
     *end++ = 1;
-    return setBits(objects, rowCount(description.header), stream, asBitmapInfo(*copy)) == 0
+    return setBits(objects, 0, rowCount(description.header), stream, asBitmapInfo(*copy)) == 0
                ? 0
                : rowCount(description.header);
 }

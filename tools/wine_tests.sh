@@ -26,7 +26,7 @@ export DISPLAY=$xvfb_display
 # One server for the prefix for the whole run, so no test waits for one to start or leaves
 # one behind.
 wineboot --init >/dev/null 2>&1
-wineserver -p
+wineserver -p >/dev/null 2>&1
 
 status=0
 ctest --test-dir "$windows_build" --output-on-failure || status=1

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds blendspin and runs the whole test suite twice: in a plain build (build/), and in an
 # AddressSanitizer, LeakSanitizer and UBSan build (build-sanitize/), where the end-to-end tests
-# run the sanitized program too. Then fuzzes the loader for FUZZ_SECONDS (default 60) on every
+# run the sanitized program too. Then cross-builds the Windows program (build-windows/) and
+# runs its tests and the end-to-end tests against it under Wine. Then fuzzes the loader for FUZZ_SECONDS (default 60) on every
 # core. Each part is timed; a failed part does not stop the independent ones, and the summary
 # at the end says what passed.
 set -uo pipefail
@@ -44,8 +45,9 @@ build_tree() {
     cmake -S . -B "$dir" "$@" >/dev/null && cmake --build "$dir" -j "$jobs"
 }
 
+# The Windows lane runs the tests labelled wine itself, with Wine set up for them.
 run_tests() {
-    ctest --test-dir "$1" --output-on-failure -j "$jobs"
+    ctest --test-dir "$1" --output-on-failure -j "$jobs" -LE wine
 }
 
 build_fuzzer() {
@@ -65,6 +67,14 @@ if part "sanitized build" build_tree build-sanitize -DCMAKE_BUILD_TYPE=Debug \
     part "sanitized tests" run_tests build-sanitize
 else
     skipped "sanitized tests" "the sanitized build failed"
+fi
+
+# The Windows program, cross-built, and its tests under Wine, beside the plain build's
+# end-to-end tests driving it.
+if [ -d build ]; then
+    part "windows (wine)" env JOBS="$jobs" tools/wine_tests.sh build build-windows
+else
+    skipped "windows (wine)" "the build failed"
 fi
 
 if part "fuzzer build" build_fuzzer; then

@@ -45,7 +45,6 @@ enum class Failure { None, OutOfMemory, UnknownFormat, ConversionError };
 struct FreeDeleter {
     void operator()(void* block) const { std::free(block); }
 };
-using DescriptionBlock = std::unique_ptr<DibDescription, FreeDeleter>;
 using PixelBlock = std::unique_ptr<unsigned char, FreeDeleter>;
 
 void report(Failure failure) {
@@ -143,7 +142,6 @@ Failure normaliseCore(ByteReader header, uint16_t entries, DibDescription& descr
     info.yPixelsPerMetre = 0;
     info.coloursUsed = entries;
     info.coloursImportant = entries;
-    description.masks = ColourMasks{0, 0, 0};
     table = TableLayout{fields.reader().position(), kCoreEntrySize, entries};
     return Failure::None;
 }
@@ -166,7 +164,6 @@ Failure normaliseInfo(ByteReader header, uint16_t entries, DibDescription& descr
     info.coloursUsed = entries;  // narrowed later to the entries really carried
     if (!fields.complete()) return Failure::UnknownFormat;
 
-    description.masks = ColourMasks{0, 0, 0};
     if (info.compression == static_cast<uint32_t>(Compression::Bitfields)) {
         // The masks sit between the header and the colour table.
         description.masks = ColourMasks{fields.u32(), fields.u32(), fields.u32()};
@@ -190,6 +187,10 @@ Failure readTable(ByteReader table, size_t entrySize, DibDescription& descriptio
     const uint32_t entries = description.header.coloursUsed;
     const uint8_t* bytes = table.take(entries * entrySize);
     if (bytes == nullptr) return Failure::ConversionError;
+    // Bit-field masks take the table's place in the description: no bit-field pixel indexes it.
+    if (description.header.compression == static_cast<uint32_t>(Compression::Bitfields)) {
+        return Failure::None;
+    }
     for (uint32_t index = 0; index < entries; ++index, bytes += entrySize) {
         const uint8_t reserved = entrySize == kInfoEntrySize ? bytes[3] : 0;
         description.colours[index] = PaletteEntry{bytes[0], bytes[1], bytes[2], reserved};
@@ -298,13 +299,13 @@ void boundUnindexedTable(InfoHeader& info, size_t tableOffset, size_t pixelOffse
     info.coloursUsed = std::min<size_t>(info.coloursUsed, room / kInfoEntrySize);
 }
 
-Failure decode(const uint8_t* file, size_t size, Image*& image) {
+Failure decode(const uint8_t* file, size_t size, PixelConverter convert, Image*& image) {
     const bool hasFileHeader = size >= 2 && file[0] == 'B' && file[1] == 'M';
     const size_t headerOffset = std::min(hasFileHeader ? kFileHeaderSize : 0, size);
     const ByteReader header(file + headerOffset, size - headerOffset);
     const uint16_t entries = paletteEntryCount(file + headerOffset, size - headerOffset);
 
-    DescriptionBlock description(static_cast<DibDescription*>(std::malloc(sizeof(DibDescription))));
+    DescriptionBlock description(allocateDescription());
     if (!description) return Failure::OutOfMemory;
     TableLayout table;
     Failure failure = normalise(header, entries, *description, table);
@@ -323,7 +324,7 @@ Failure decode(const uint8_t* file, size_t size, Image*& image) {
 
     const Surface surface = Surface::create(static_cast<uint32_t>(info.width), rowCount(info));
     if (!surface) return Failure::OutOfMemory;
-    if (convertToSurface(*description, file + pixelOffset, size - pixelOffset, surface) == 0) {
+    if (convert(*description, file + pixelOffset, size - pixelOffset, surface) == 0) {
         return Failure::ConversionError;
     }
     return extract(info, surface, image);
@@ -371,7 +372,11 @@ Image* loadBitmap(const char* name) {
 }
 
 Image* decodeBitmap(const uint8_t* file, size_t size) {
+    return decodeBitmapWith(file, size, convertToSurface);
+}
+
+Image* decodeBitmapWith(const uint8_t* file, size_t size, PixelConverter convert) {
     Image* image = nullptr;
-    report(file != nullptr ? decode(file, size, image) : Failure::UnknownFormat);
+    report(file != nullptr ? decode(file, size, convert, image) : Failure::UnknownFormat);
     return image;
 }

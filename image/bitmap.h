@@ -19,6 +19,16 @@ Image* loadBitmap(const char* name);
 // Decodes a whole BMP file held in memory, exactly as `loadBitmap` decodes a mapped file.
 Image* decodeBitmap(const uint8_t* file, size_t size);
 
+struct DibDescription;
+class Surface;
+// A pixel conversion with the contract of `convertToSurface` (image/dib.h).
+using PixelConverter = uint32_t (*)(const DibDescription& description, const uint8_t* pixels,
+                                    size_t available, const Surface& surface);
+
+// As `decodeBitmap`, with `convert` in place of the platform's conversion: so the conversions
+// can be compared on the same files.
+Image* decodeBitmapWith(const uint8_t* file, size_t size, PixelConverter convert);
+
 // Number of colour-table entries the DIB header at `header` announces; `available` is the
 // number of bytes from `header` to the end of the file. Fields the file does not hold read 0.
 uint16_t paletteEntryCount(const uint8_t* header, size_t available);

@@ -5,7 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
+#include <memory>
+#include <utility>
 
 enum class Compression : uint32_t {
     Rgb = 0,
@@ -44,15 +45,38 @@ struct ColourMasks {
     uint32_t blue;
 };
 
-// Header, colour masks (meaningful only for Compression::Bitfields) and colour table.
+// Header, then either the colour masks (Compression::Bitfields) or the colour table: the
+// layout of the platform's own bitmap description, so it can be handed over unchanged.
 struct DibDescription {
     InfoHeader header;
-    ColourMasks masks;
-    PaletteEntry colours[kMaxPaletteEntries];
+    union {
+        PaletteEntry colours[kMaxPaletteEntries];  // first, so `DibDescription{}` zeroes it all
+        ColourMasks masks;
+    };
 };
 
+// From the platform's heap (not zero-filled: every field used is written), or null.
+DibDescription* allocateDescription();
+void releaseDescription(DibDescription* description);
+
+struct DescriptionRelease {
+    void operator()(DibDescription* description) const { releaseDescription(description); }
+};
+using DescriptionBlock = std::unique_ptr<DibDescription, DescriptionRelease>;
+
+class Surface;
+
+// The platform's conversion. Renders `available` bytes of pixel data at `pixels` into `surface`,
+// which must have |height| rows of width pixels. Never reads outside [pixels, pixels +
+// available). Returns the number of lines converted: 0 for an encoding it does not accept or
+// when not a single pixel could be read, otherwise |height| (rows the data does not reach stay
+// black).
+uint32_t convertToSurface(const DibDescription& description, const uint8_t* pixels,
+                          size_t available, const Surface& surface);
+
 // Blue, green, red pixels; each row padded to a multiple of 4 bytes; rows in the source's
-// stored order. Zero-filled when created, so pixels nobody writes stay black.
+// stored order. Zero-filled when created, so pixels nobody writes stay black. The platform
+// decides where the pixels live and what else a surface holds (`owner_`).
 class Surface {
 public:
     Surface() = default;
@@ -63,7 +87,7 @@ public:
         swap(other);
         return *this;
     }
-    ~Surface() { std::free(bits_); }
+    ~Surface();
 
     // An empty surface on overflow or allocation failure; callers bound the size first.
     static Surface create(uint32_t width, uint32_t rows);
@@ -75,17 +99,30 @@ public:
     uint8_t* row(uint32_t index) const { return bits_ + index * stride_; }
 
 private:
-    void swap(Surface& other) noexcept;
+    // It reaches the platform objects behind the surface.
+    friend uint32_t convertToSurface(const DibDescription&, const uint8_t*, size_t, const Surface&);
 
+    void swap(Surface& other) noexcept {
+        std::swap(owner_, other.owner_);
+        std::swap(bits_, other.bits_);
+        std::swap(width_, other.width_);
+        std::swap(rows_, other.rows_);
+        std::swap(stride_, other.stride_);
+    }
+
+    void* owner_ = nullptr;
     uint8_t* bits_ = nullptr;
     uint32_t width_ = 0;
     uint32_t rows_ = 0;
     size_t stride_ = 0;
 };
 
-// Renders `available` bytes of pixel data at `pixels` into `surface`, which must have
-// |height| rows of width pixels. Never reads outside [pixels, pixels + available).
-// Returns the number of lines converted: 0 for an encoding it does not accept or when not
-// a single pixel could be read, otherwise |height| (rows the data does not reach stay black).
-uint32_t convertToSurface(const DibDescription& description, const uint8_t* pixels,
-                          size_t available, const Surface& surface);
+// Whether the converters render this description's encoding: 1, 4, 8, 16, 24 and 32 bits
+// uncompressed; 16 and 32 bits with contiguous, disjoint, non-empty masks; 8- and 4-bit
+// run-length data stored bottom-up.
+bool encodingAccepted(const DibDescription& description);
+
+// The portable converter, with the contract of `convertToSurface`: the Linux build's
+// conversion, and on Windows the reference the platform's is compared with.
+uint32_t renderDibPixels(const DibDescription& description, const uint8_t* pixels, size_t available,
+                         const Surface& surface);

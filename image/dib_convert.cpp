@@ -7,28 +7,6 @@
 #include "image/byte_reader.h"
 #include "image/dib.h"
 
-Surface Surface::create(uint32_t width, uint32_t rows) {
-    Surface surface;
-    if (width == 0 || rows == 0) return surface;
-    if (size_t{width} > (SIZE_MAX - 3) / 3) return surface;  // only possible with 32-bit size_t
-    const size_t stride = (size_t{width} * 3 + 3) & ~size_t{3};
-    if (rows > SIZE_MAX / stride) return surface;
-    void* bits = std::calloc(rows, stride);
-    if (!bits) return surface;
-    surface.bits_ = static_cast<uint8_t*>(bits);
-    surface.width_ = width;
-    surface.rows_ = rows;
-    surface.stride_ = stride;
-    return surface;
-}
-
-void Surface::swap(Surface& other) noexcept {
-    std::swap(bits_, other.bits_);
-    std::swap(width_, other.width_);
-    std::swap(rows_, other.rows_);
-    std::swap(stride_, other.stride_);
-}
-
 namespace {
 
 // Blue, green, red and a spare byte: one pixel, sized for a single 4-byte store.
@@ -413,24 +391,46 @@ bool describesSurface(const InfoHeader& header, const Surface& surface) {
 
 }  // namespace
 
-uint32_t convertToSurface(const DibDescription& description, const uint8_t* pixels,
-                          size_t available, const Surface& surface) {
+bool encodingAccepted(const DibDescription& description) {
     const InfoHeader& header = description.header;
-    if (!pixels || !describesSurface(header, surface)) return 0;
     const bool bottomUp = header.height > 0;
+    switch (static_cast<Compression>(header.compression)) {
+        case Compression::Rgb:
+            switch (header.bitCount) {
+                case 1:
+                case 4:
+                case 8:
+                case 16:
+                case 24:
+                case 32:
+                    return true;
+                default:
+                    return false;
+            }
+        case Compression::Bitfields:
+            if (header.bitCount != 16 && header.bitCount != 32) return false;
+            return masksUsable(description.masks, header.bitCount);
+        case Compression::Rle8:
+            // Deltas move up the image, which has no sound meaning for top-down rows.
+            return header.bitCount == 8 && bottomUp;
+        case Compression::Rle4:
+            return header.bitCount == 4 && bottomUp;
+    }
+    return false;
+}
+
+uint32_t renderDibPixels(const DibDescription& description, const uint8_t* pixels, size_t available,
+                         const Surface& surface) {
+    const InfoHeader& header = description.header;
+    if (!pixels || !describesSurface(header, surface) || !encodingAccepted(description)) return 0;
     switch (static_cast<Compression>(header.compression)) {
         case Compression::Rgb:
             return convertUncompressed(description, pixels, available, surface);
         case Compression::Bitfields:
-            if (header.bitCount != 16 && header.bitCount != 32) return 0;
-            if (!masksUsable(description.masks, header.bitCount)) return 0;
             return convertBitfields(description.masks, header.bitCount, pixels, available, surface);
         case Compression::Rle8:
-            // Deltas move up the image, which has no sound meaning for top-down rows.
-            if (header.bitCount != 8 || !bottomUp) return 0;
             return RleDecoder<8>(description, pixels, available, surface).decode();
         case Compression::Rle4:
-            if (header.bitCount != 4 || !bottomUp) return 0;
             return RleDecoder<4>(description, pixels, available, surface).decode();
     }
     return 0;

@@ -12,16 +12,17 @@ MappedFile MappedFile::open(const char* path) {
     MappedFile file;
     if (path == nullptr) return file;
     // Non-blocking, so a FIFO cannot stall the open; it is refused below as not a regular file.
-    file.descriptor_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (file.descriptor_ < 0) return file;
+    const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0) return file;
+    file.file_ = descriptor;
 
     struct stat status;
-    if (fstat(file.descriptor_, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0 ||
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0 ||
         static_cast<uint64_t>(status.st_size) > SIZE_MAX) {
         return file;
     }
     const size_t size = static_cast<size_t>(status.st_size);
-    void* view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file.descriptor_, 0);
+    void* view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, descriptor, 0);
     if (view == MAP_FAILED) return file;
     file.data_ = static_cast<const uint8_t*>(view);
     file.size_ = size;
@@ -30,11 +31,12 @@ MappedFile MappedFile::open(const char* path) {
 
 MappedFile::~MappedFile() {
     if (data_ != nullptr) munmap(const_cast<uint8_t*>(data_), size_);
-    if (descriptor_ >= 0) close(descriptor_);
+    if (file_ >= 0) close(static_cast<int>(file_));
 }
 
 void MappedFile::swap(MappedFile& other) noexcept {
-    std::swap(descriptor_, other.descriptor_);
+    std::swap(file_, other.file_);
+    std::swap(mapping_, other.mapping_);
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
 }

@@ -27,7 +27,10 @@ public:
 private:
     void swap(MappedFile& other) noexcept;
 
-    int descriptor_ = -1;
+    // The platform's open file (a descriptor or a handle; -1 for none) and, where the platform
+    // has one, its mapping object (0 for none).
+    intptr_t file_ = -1;
+    intptr_t mapping_ = 0;
     const uint8_t* data_ = nullptr;
     size_t size_ = 0;
 };

@@ -1,8 +1,6 @@
 #include "image/bitmap.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -13,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -126,9 +125,14 @@ Rgb pixelAt(const Image& image, int x, int y) {
 class BitmapTest : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/bitmap-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        directory_ = pattern;
+        // A folder of its own, the same way on every platform.
+        const auto base = std::filesystem::temp_directory_path();
+        std::random_device random;
+        std::error_code error;
+        do {
+            directory_ = (base / ("bitmap-test-" + std::to_string(random()))).string();
+        } while (!std::filesystem::create_directory(directory_, error) && !error);
+        ASSERT_FALSE(error) << error.message();
         clearRecordedMessages();
         showErrorPopups = 1;
     }
@@ -170,17 +174,17 @@ TEST_F(BitmapTest, EmptyFileShowsTheOpenMessageOnce) {
 }
 
 TEST_F(BitmapTest, OpenMessageForALongNameIsCutToTheBuffer) {
-    std::string path = directory_;
-    for (char letter : {'a', 'b', 'c'}) {
-        path += "/" + std::string(120, letter);
-        ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
-    }
-    path = write({}, path.substr(directory_.size() + 1) + "/empty.bmp");
-    ASSERT_GT(path.size(), 300u);
+    // 250 characters: too long for the message buffer, short enough for every platform's paths.
+    const std::string file = "empty.bmp";
+    const std::string folder(250 - directory_.size() - file.size() - 2, 'a');
+    ASSERT_TRUE(std::filesystem::create_directory(directory_ + "/" + folder));
+    const std::string path = write({}, folder + "/" + file);
+    const std::string text = "Failed to open DIB file " + path + ".\n";
+    ASSERT_GT(text.size(), 256u);
 
     EXPECT_EQ(readImageFile(path.c_str()), nullptr);
     ASSERT_EQ(recordedMessages().size(), 1u);
-    EXPECT_EQ(recordedMessages()[0].text, ("Failed to open DIB file " + path).substr(0, 255));
+    EXPECT_EQ(recordedMessages()[0].text, text.substr(0, 255));
 }
 
 struct Rejection {

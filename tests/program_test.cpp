@@ -15,6 +15,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/desktop.h"
+#include "tests/support/program_command.h"
 #include "tests/support/program_fixture.h"
 #include "tests/support/x_session.h"
 #include "tests/support/x_window.h"
@@ -46,6 +47,9 @@ protected:
         ASSERT_TRUE(extents.has_value());
         EXPECT_EQ(initial_.width, kWindowWidth);
         EXPECT_EQ(initial_.height, kWindowHeight);
+        // On Windows, GLUT places the window's own frame there, which under Wine lies inside
+        // the window manager's and is not drawn: the client area sits lower by its size.
+        if (program_command::underWine()) return;
         EXPECT_EQ(initial_.x - extents->left, kWindowX) << "client area at " << initial_;
         EXPECT_EQ(initial_.y - extents->top, kWindowY) << "client area at " << initial_;
     }

@@ -8,6 +8,10 @@ BUILD_PACKAGES=(cmake g++ make pkg-config freeglut3-dev libglu1-mesa-dev libgl-d
 TEST_PACKAGES=(libgtest-dev libbenchmark-dev libstb-dev xvfb xauth openbox xdotool libxtst-dev
     libxres-dev clang libclang-rt-14-dev xfwm4 metacity fluxbox icewm i3-wm twm dbus zenity)
 DEMO_PACKAGES=(xvfb xauth xdotool)
+# Cross-building for Windows (tools/build_windows.sh) and running it under Wine; dpkg-dev
+# unpacks the freeglut source package, googletest ships GoogleTest's sources.
+WINDOWS_BUILD_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix dpkg-dev googletest libstb-dev)
+WINDOWS_TEST_PACKAGES=(wine wine64 xvfb xauth)
 
 ensure_packages() {
     local missing=() package

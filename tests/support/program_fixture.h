@@ -20,6 +20,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/desktop.h"
+#include "tests/support/program_command.h"
 #include "tests/support/x_window.h"
 
 class ProgramFixture : public ::testing::Test {
@@ -73,11 +74,8 @@ protected:
     // them, and `options` after it.
     void startProgram(const std::vector<std::string>& environment = {},
                       const std::vector<std::string>& options = {}) {
-        std::vector<std::string> argv{"env"};
-        argv.insert(argv.end(), environment.begin(), environment.end());
-        argv.push_back(BLENDSPIN_PATH);
-        argv.insert(argv.end(), options.begin(), options.end());
-        program_ = std::make_unique<ChildProcess>(argv, directory_);
+        program_ = std::make_unique<ChildProcess>(
+            program_command::program(BLENDSPIN_PATH, environment, options), directory_);
         ASSERT_TRUE(program_->started());
     }
 

@@ -27,7 +27,7 @@ using namespace std::chrono_literals;
 using namespace desktop;
 
 // Generous: a loaded CI machine renders with llvmpipe on two cores.
-constexpr auto kStartTimeout = 10s;
+constexpr auto kStartTimeout = 30s;  // Wine, sanitizers and a loaded machine are slow to start
 constexpr auto kChangeTimeout = 5s;
 constexpr auto kExitTimeout = 2s;
 

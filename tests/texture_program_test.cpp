@@ -41,7 +41,7 @@ using scene_model::Shade;
 constexpr scene_model::View kWindowView{kWindowWidth, kWindowHeight, 4.0 / 3.0};
 
 // Generous: a loaded CI machine renders with llvmpipe on two cores.
-constexpr auto kStartTimeout = 10s;
+constexpr auto kStartTimeout = 30s;  // Wine, sanitizers and a loaded machine are slow to start
 constexpr auto kChangeTimeout = 5s;
 // Under Wine the process ends through the Wine server, which takes longer.
 const auto kExitTimeout = program_command::underWine() ? 5s : 2s;

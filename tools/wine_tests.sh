@@ -31,7 +31,7 @@ wineserver -p >/dev/null 2>&1
 status=0
 ctest --test-dir "$windows_build" --output-on-failure || status=1
 cmake -S . -B "$linux_build" -DBLENDSPIN_WINDOWS_BUILD="$windows_build" >/dev/null &&
-    cmake --build "$linux_build" -j "$jobs" --target program_test texture_program_test \
+    cmake --build "$linux_build" -j "$jobs" --target program_test texture_program_test screen_mode_test \
         message_box_probe clock_shim >/dev/null &&
     ctest --test-dir "$linux_build" -L wine --output-on-failure || status=1
 exit "$status"

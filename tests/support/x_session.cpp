@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -153,6 +154,11 @@ Window parentOf(Display* display, Window window) {
 bool windowManagerTakesWindows(Display* display, std::chrono::steady_clock::time_point deadline) {
     const Window root = DefaultRootWindow(display);
     const Window probe = XCreateSimpleWindow(display, root, 0, 0, 16, 16, 0, 0, 0);
+    // A place of its own: stock twm has the user place a window without one, grabbing the
+    // server until a click that never comes.
+    XSizeHints hints{};
+    hints.flags = USPosition;
+    XSetWMNormalHints(display, probe, &hints);
     bool framed = false;
     while (!framed && std::chrono::steady_clock::now() < deadline) {
         XUnmapWindow(display, probe);

@@ -52,9 +52,12 @@ struct Watch {
     // The client area as last seen, and since when it has kept still.
     Rect seen{};
     Clock::time_point stillSince;
-    // The last windowed client area at rest, where leaving full screen must land.
+    // The last windowed client area at rest, where leaving full screen must land; none is
+    // known yet where the window went full screen before the watch saw it at rest.
     Rect windowed{};
+    bool windowedSeen = false;
     Rect restoreTarget{};
+    bool restoreTargetIsFramePosition = false;
     // What the window manager adds to a requested position before the client area lands.
     window_system::Offset moveOffset{0, 0};
     bool moveOffsetLearnt = false;
@@ -70,6 +73,18 @@ void saveGeometry(App& app, const Rect& area) {
     app.savedWidth = area.width;
     app.savedHeight = area.height;
     watch.restoreTarget = area;
+    watch.restoreTargetIsFramePosition = false;
+}
+
+// Without a window seen at rest, leaving full screen goes back to the place and size the window
+// was created with: its frame where it was asked to be, as at start-up.
+void saveStartupGeometry(App& app) {
+    app.savedX = glutGet(GLUT_INIT_WINDOW_X);
+    app.savedY = glutGet(GLUT_INIT_WINDOW_Y);
+    app.savedWidth = glutGet(GLUT_INIT_WINDOW_WIDTH);
+    app.savedHeight = glutGet(GLUT_INIT_WINDOW_HEIGHT);
+    watch.restoreTarget = {app.savedX, app.savedY, app.savedWidth, app.savedHeight};
+    watch.restoreTargetIsFramePosition = true;
 }
 
 // GLUT sends full-screen requests as toggles from what it last asked for; where that has gone
@@ -122,8 +137,15 @@ bool fullScreenLanded(bool showsFullScreen) {
 // frame there, or ignores a window moving to where it already is; the offset is learnt from
 // where the window came to rest and put right with a second move.
 bool windowLanded(bool showsFullScreen) {
-    const Rect& target = watch.restoreTarget;
+    Rect& target = watch.restoreTarget;
     if (showsFullScreen || !watch.seen.sameSize(target) || !keptStill()) return false;
+    if (watch.restoreTargetIsFramePosition) {
+        // Out of full screen the window has its frame again, which tells where the client goes.
+        const window_system::Offset frame = window_system::expectedMoveOffset();
+        target.x += frame.x;
+        target.y += frame.y;
+        watch.restoreTargetIsFramePosition = false;
+    }
     if (watch.seen == target || watch.corrections >= kMaxCorrections) return true;
     ++watch.corrections;
     watch.moveOffset.x += watch.seen.x - target.x;
@@ -136,14 +158,21 @@ bool windowLanded(bool showsFullScreen) {
 
 // Between switches: a change of state that the program did not ask for came from the window
 // manager or another client, and the wanted state follows it; leaving full screen later goes
-// back to the last window seen at rest.
+// back to the last window seen at rest. F11 pressed since the last look was pressed at what the
+// user saw, so it still counts, from the new state.
 void followOthers(App& app, bool showsFullScreen) {
     if (showsFullScreen != watch.fullScreen) {
+        const bool pressedSinceLastLook = app.fullScreen != watch.fullScreen;
         watch.fullScreen = showsFullScreen;
-        app.fullScreen = showsFullScreen;
-        if (showsFullScreen) saveGeometry(app, watch.windowed);
+        app.fullScreen = showsFullScreen != pressedSinceLastLook;
+        if (showsFullScreen && watch.windowedSeen) {
+            saveGeometry(app, watch.windowed);
+        } else if (showsFullScreen) {
+            saveStartupGeometry(app);
+        }
     } else if (!showsFullScreen && keptStill()) {
         watch.windowed = watch.seen;
+        watch.windowedSeen = true;
     }
 }
 
@@ -177,7 +206,8 @@ void look(int) {
 }  // namespace
 
 void watchScreenMode() {
-    watch.seen = watch.windowed = clientArea();
+    // The program may have been slow to get here: the window can be full screen already.
+    watch.seen = clientArea();
     watch.stillSince = Clock::now();
     glutTimerFunc(kWatchMilliseconds, look, 0);
 }

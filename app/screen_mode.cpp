@@ -18,6 +18,9 @@ constexpr unsigned kWatchMilliseconds = 10;
 constexpr auto kLandingTime = std::chrono::seconds(2);
 constexpr auto kSettleTime = std::chrono::milliseconds(100);
 constexpr int kMaxCorrections = 3;
+// At rest the window system is asked only on every tenth look, soon enough to follow a switch
+// made by others; each question is a round trip to the X server. A press is acted on at once.
+constexpr int kRestingLooksPerQuestion = 10;
 
 struct Rect {
     int32_t x;
@@ -49,6 +52,7 @@ struct Watch {
     bool fullScreen = false;  // the state last asked for, or last seen changed by others
     Clock::time_point deadline;
     int corrections = 0;
+    int restingLooks = 0;
     // The client area as last seen, and since when it has kept still.
     Rect seen{};
     Clock::time_point stillSince;
@@ -176,8 +180,20 @@ void followOthers(App& app, bool showsFullScreen) {
     }
 }
 
+// Whether this look asks the window system: always during a switch or for a press.
+bool asksNow(const App& app) {
+    if (watch.phase != Phase::Resting || app.fullScreen != watch.fullScreen ||
+        ++watch.restingLooks >= kRestingLooksPerQuestion) {
+        watch.restingLooks = 0;
+        return true;
+    }
+    return false;
+}
+
 void look(int) {
+    glutTimerFunc(kWatchMilliseconds, look, 0);
     App& app = *theApp;
+    if (!asksNow(app)) return;
     const Rect area = clientArea();
     if (!(area == watch.seen)) {
         watch.seen = area;
@@ -200,7 +216,6 @@ void look(int) {
             if (app.fullScreen != watch.fullScreen) startSwitch(app);
             break;
     }
-    glutTimerFunc(kWatchMilliseconds, look, 0);
 }
 
 }  // namespace

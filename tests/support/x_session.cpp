@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "tests/support/child_process.h"
+#include "tests/support/x_window.h"
 
 namespace {
 
@@ -137,15 +138,6 @@ bool XSession::startServer(const Options& options) {
     display_ = ":" + number;
     setenv("DISPLAY", display_.c_str(), 1);
     return true;
-}
-
-Window parentOf(Display* display, Window window) {
-    Window root = None, parent = None;
-    Window* children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(display, window, &root, &parent, &children, &count)) return None;
-    if (children != nullptr) XFree(children);
-    return parent;
 }
 
 // A window manager announces itself a moment before it takes windows in, and a window mapped in

@@ -47,15 +47,6 @@ bool isViewable(Display* display, Window window) {
            attributes.map_state == IsViewable;
 }
 
-Window parentOf(Display* display, Window window) {
-    Window root = None, parent = None;
-    Window* children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(display, window, &root, &parent, &children, &count)) return None;
-    if (children != nullptr) XFree(children);
-    return parent;
-}
-
 // The window's top-level ancestor: the window manager's frame, or the window itself.
 Window topLevel(Display* display, Window window) {
     const Window root = DefaultRootWindow(display);
@@ -144,6 +135,15 @@ Window findManagedWindow(Display* display, Window parent, pid_t pid) {
 }
 
 }  // namespace
+
+Window parentOf(Display* display, Window window) {
+    Window root = None, parent = None;
+    Window* children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, window, &root, &parent, &children, &count)) return None;
+    if (children != nullptr) XFree(children);
+    return parent;
+}
 
 XConnection::XConnection(const std::string& displayName) {
     XSetErrorHandler(ignoreXError);

@@ -76,6 +76,9 @@ Window waitForManagedWindow(Display* display, pid_t pid, std::chrono::millisecon
 // Zero-sized where the window is gone.
 WindowRect clientGeometry(Display* display, Window window);
 
+// None where the window is gone.
+Window parentOf(Display* display, Window window);
+
 // Polls until the client geometry has equalled `expected` for `settle` without a break, or
 // `timeout` ends; returns what was seen last. Waiting for it to stay put is what tells a
 // window that has come to rest from one that only passes through the place.

@@ -102,7 +102,12 @@ XSession::~XSession() {
         kill(serverPid_, SIGTERM);
         waitpid(serverPid_, nullptr, 0);
     }
-    if (windowManager_) windowManager_->waitForExit(std::chrono::seconds(2));
+    if (windowManager_) {
+        windowManager_->waitForExit(std::chrono::seconds(2));
+        // Its group also holds what it started: a D-Bus session's daemon, and the services that
+        // started, outlive a window manager that had to be ended rather than exit.
+        kill(-windowManager_->pid(), SIGTERM);
+    }
     windowManager_.reset();
     std::error_code ignored;
     if (!homePath_.empty()) std::filesystem::remove_all(homePath_, ignored);
@@ -185,7 +190,8 @@ bool windowManagerTakesWindows(Display* display, std::chrono::steady_clock::time
 
 std::vector<std::string> XSession::windowManagerCommand(const std::string& name) {
     // Its own home, so that no user settings count and nothing is left behind.
-    std::vector<std::string> command{"env", "HOME=" + homePath_, "XDG_CONFIG_HOME=" + homePath_};
+    std::vector<std::string> command{"setsid", "env", "HOME=" + homePath_,
+                                     "XDG_CONFIG_HOME=" + homePath_};
     if (name == "mutter" || name == "kwin_x11") {
         // Their sockets and lock files, in a folder only this user may enter, as a login has.
         command.push_back("XDG_RUNTIME_DIR=" + homePath_);

@@ -104,8 +104,8 @@ XSession::~XSession() {
     }
     if (windowManager_) {
         windowManager_->waitForExit(std::chrono::seconds(2));
-        // Its group also holds what it started: a D-Bus session's daemon, and the services that
-        // started, outlive a window manager that had to be ended rather than exit.
+        // Its group also holds what it started: a D-Bus session's daemon, and the services the
+        // daemon started, outlive a window manager that had to be ended rather than exit.
         kill(-windowManager_->pid(), SIGTERM);
     }
     windowManager_.reset();

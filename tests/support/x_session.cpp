@@ -36,6 +36,15 @@ constexpr const char* kI3Config =
     "font pango:monospace 8\n"
     "for_window [class=\".*\"] floating enable\n";
 
+// KDE's own decoration with its borders on every side: without a decoration kwin draws no
+// frame, and a frame with no left border would hide a restore that forgets the border.
+constexpr const char* kKwinConfig =
+    "[org.kde.kdecoration2]\n"
+    "library=org.kde.breeze\n"
+    "theme=Breeze\n"
+    "BorderSize=Normal\n"
+    "BorderSizeAuto=false\n";
+
 // The window that _NET_SUPPORTING_WM_CHECK names, if it is there and alive.
 bool announcesItself(Display* display) {
     const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
@@ -94,7 +103,12 @@ XSession::~XSession() {
         kill(serverPid_, SIGTERM);
         waitpid(serverPid_, nullptr, 0);
     }
-    if (windowManager_) windowManager_->waitForExit(std::chrono::seconds(2));
+    if (windowManager_) {
+        windowManager_->waitForExit(std::chrono::seconds(2));
+        // Its group also holds what it started: a D-Bus session's daemon, and the services the
+        // daemon started, outlive a window manager that had to be ended rather than exit.
+        kill(-windowManager_->pid(), SIGTERM);
+    }
     windowManager_.reset();
     std::error_code ignored;
     if (!homePath_.empty()) std::filesystem::remove_all(homePath_, ignored);
@@ -168,7 +182,13 @@ bool windowManagerTakesWindows(Display* display, std::chrono::steady_clock::time
 
 std::vector<std::string> XSession::windowManagerCommand(const std::string& name) {
     // Its own home, so that no user settings count and nothing is left behind.
-    std::vector<std::string> command{"env", "HOME=" + homePath_, "XDG_CONFIG_HOME=" + homePath_};
+    std::vector<std::string> command{"setsid", "env", "HOME=" + homePath_,
+                                     "XDG_CONFIG_HOME=" + homePath_};
+    if (name == "mutter" || name == "kwin_x11") {
+        // Their sockets and lock files, in a folder only this user may enter, as a login has.
+        command.push_back("XDG_RUNTIME_DIR=" + homePath_);
+    }
+    if (name == "kwin_x11") command.push_back("QT_QPA_PLATFORM=xcb");
     if (name == "xfwm4" || name == "metacity" || name == "mutter" || name == "kwin_x11") {
         command.push_back("dbus-run-session");
     }
@@ -182,6 +202,9 @@ std::vector<std::string> XSession::windowManagerCommand(const std::string& name)
         command.insert(command.end(), {"i3", "-c", config});
     } else if (name == "xfwm4") {
         command.insert(command.end(), {"xfwm4", "--compositor=off"});
+    } else if (name == "kwin_x11") {
+        if (!writeFile(homePath_ + "/kwinrc", kKwinConfig)) return {};
+        command.push_back(name);
     } else if (name == "mutter") {
         command.insert(command.end(), {"mutter", "--x11"});
     } else {

@@ -54,7 +54,7 @@ build_fuzzer() {
     CC=clang CXX=clang++ build_tree build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBLENDSPIN_FUZZ=ON
 }
 
-if part "build" build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
+if part "build" build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON; then
     part "tests" run_tests build
 else
     skipped "tests" "the build failed"
@@ -63,7 +63,7 @@ fi
 # The sanitizers' settings for every test and the programs they start come with the build
 # (tests/sanitizer_environment.cmake).
 if part "sanitized build" build_tree build-sanitize -DCMAKE_BUILD_TYPE=Debug \
-    -DBLENDSPIN_SANITIZE=ON; then
+    -DBUILD_TESTING=ON -DBLENDSPIN_SANITIZE=ON; then
     part "sanitized tests" run_tests build-sanitize
 else
     skipped "sanitized tests" "the sanitized build failed"

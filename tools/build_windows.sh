@@ -71,6 +71,6 @@ cross_build googletest /usr/src/googletest -DBUILD_GMOCK=OFF
 
 # ctest runs the Windows tests under Wine (tools/wine_tests.sh sets up its prefix and display).
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
+    -DBUILD_TESTING=ON -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CROSSCOMPILING_EMULATOR=wine >/dev/null
 cmake --build "$build" -j "$jobs"
 echo "built $build/blendspin.exe"

@@ -1,4 +1,5 @@
 #include <SDL.h>
+#include <dbus/dbus.h>
 
 #include <cstdio>
 #include <cstring>
@@ -7,19 +8,37 @@
 
 namespace {
 
-// SDL tries zenity before its own X11 box unless a video driver is up, and zenity's failure to
-// reach a display still reads as success there, so the message would be lost. With SDL's X11
-// video driver started, the box is SDL's own, and a failed start means there is no display.
-bool startX11Video() {
-    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "x11", SDL_HINT_OVERRIDE);
-    return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
-}
+// SDL for as long as one box is up. Starting its video also connects it to the D-Bus session
+// and system buses, which only SDL_Quit closes; and SDL leaves libdbus's own global state to
+// the program (dbus_shutdown), as a library cannot know whether others in the process still
+// use it. Nothing else here does, so a box leaves neither connections nor that state behind.
+class SdlVideo {
+public:
+    // SDL tries zenity before its own X11 box unless a video driver is up, and zenity's failure
+    // to reach a display still reads as success there, so the message would be lost. With SDL's
+    // X11 video driver started, the box is SDL's own, and a failed start means there is no
+    // display.
+    SdlVideo() {
+        SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "x11", SDL_HINT_OVERRIDE);
+        started_ = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    }
+    ~SdlVideo() {
+        SDL_Quit();
+        dbus_shutdown();
+    }
+    SdlVideo(const SdlVideo&) = delete;
+    SdlVideo& operator=(const SdlVideo&) = delete;
+
+    bool started() const { return started_; }
+
+private:
+    bool started_ = false;
+};
 
 bool showBox(const char* text, const char* caption) {
-    if (!startX11Video()) return false;
-    const bool shown = SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption, text, nullptr) == 0;
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    return shown;
+    const SdlVideo video;
+    return video.started() &&
+           SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption, text, nullptr) == 0;
 }
 
 }  // namespace

@@ -33,6 +33,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/desktop.h"
 #include "tests/support/message_recorder.h"
+#include "tests/support/program_command.h"
 #include "tests/support/x_session.h"
 #include "tests/support/x_window.h"
 
@@ -267,8 +268,9 @@ public:
     // and ends it with Esc.
     Observation run(const fs::path& directory) {
         Observation seen;
-        ChildProcess program({"env", "DISPLAY=" + session_.display(), BLENDSPIN_PATH},
-                             directory.string());
+        ChildProcess program(
+            program_command::program(BLENDSPIN_PATH, {"DISPLAY=" + session_.display()}),
+            directory.string());
         const Window window = watchUntilDrawing(program, seen);
         if (seen.drawing) quit(program, window, seen);
         seen.errorOutput = program.errorOutput();

@@ -2,7 +2,7 @@
 # shellcheck shell=bash
 
 BUILD_PACKAGES=(cmake g++ make pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libsdl2-dev
-    libx11-dev libpng-dev)
+    libdbus-1-dev libx11-dev libpng-dev)
 # Window managers for the screen-mode lanes (some run in a D-Bus session of their own), and
 # zenity, which SDL tries for its message boxes, so that case stays covered.
 TEST_PACKAGES=(libgtest-dev libbenchmark-dev libstb-dev xvfb xauth openbox xdotool libxtst-dev

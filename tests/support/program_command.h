@@ -22,12 +22,13 @@ inline bool underWine() {
 }
 
 // What the program gets of the test's environment: the display the test set, the search path,
-// home and locale, and the sanitizers' and Wine's settings. Nothing else of the machine's (a
+// home, user and locale, and the sanitizers' and Wine's settings. Nothing else of the machine's (a
 // D-Bus address, say) reaches it, so a run does not depend on where the tests are started.
 inline std::vector<std::string> cleanEnvironment() {
     std::vector<std::string> kept{"-i"};
-    for (const char* name : {"DISPLAY", "PATH", "HOME", "LANG", "ASAN_OPTIONS", "LSAN_OPTIONS",
-                             "UBSAN_OPTIONS", "WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES"}) {
+    for (const char* name :
+         {"DISPLAY", "PATH", "HOME", "USER", "LANG", "ASAN_OPTIONS", "LSAN_OPTIONS",
+          "UBSAN_OPTIONS", "WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES"}) {
         if (const char* value = std::getenv(name)) kept.push_back(std::string(name) + "=" + value);
     }
     return kept;

@@ -24,13 +24,13 @@ project=$PWD
 shared=$(realpath ../shared)
 root=${FRESH_MACHINE_DIR:-$(mktemp -d /var/tmp/fresh-machine.XXXXXX)}
 mkdir -p "$root"
-# The machine's / : mktemp makes it private, which would lock out its own users (apt's _apt).
-chmod 755 "$root"
 root=$(realpath "$root")
 if [ "$root" = / ] || [ -n "$(ls -A "$root")" ]; then
     echo "fresh_machine.sh: $root is not an empty folder" >&2
     exit 1
 fi
+# The machine's /: mktemp makes it private, which would lock out its own users (apt's _apt).
+chmod 755 "$root"
 debs=${FRESH_MACHINE_DEBS:-}
 inside=/root/$(basename "$project")
 commands=("$@")

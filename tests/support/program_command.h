@@ -22,8 +22,8 @@ inline bool underWine() {
 }
 
 // What the program gets of the test's environment: the display the test set, the search path,
-// home, user and locale, and the sanitizers' and Wine's settings. Nothing else of the machine's (a
-// D-Bus address, say) reaches it, so a run does not depend on where the tests are started.
+// home, user and locale, and the sanitizers' and Wine's settings. Nothing else of the
+// machine's (a D-Bus address, say) reaches it, so a run does not depend on where it started.
 inline std::vector<std::string> cleanEnvironment() {
     std::vector<std::string> kept{"-i"};
     for (const char* name :

@@ -183,6 +183,7 @@ for command in "${commands[@]}"; do
     [ "$status" -eq 0 ] || { outcome="FAILED (exit $status)"; failures=$((failures + 1)); }
     results+=("$(printf '%-12s %7s  %s, %d packages installed' "$command" \
         "$(duration $((SECONDS - start)))" "$outcome" $(($(packages_inside) - packages)))")
+    echo "${results[-1]}"
 done
 echo "== fresh machine =="
 printf '%s\n' "${results[@]}"

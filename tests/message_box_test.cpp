@@ -3,12 +3,10 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/keysym.h>
 #include <stdlib.h>
 
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/child_process.h"
@@ -18,16 +16,6 @@
 namespace {
 
 using std::chrono::milliseconds;
-
-Window waitForWindow(Display* display, const std::string& title, milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::vector<Window> found;
-    while ((found = viewableWindowsTitled(display, title)).empty() &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(milliseconds(50));
-    }
-    return found.empty() ? None : found.front();
-}
 
 TEST(MessageBox, StaysUpUntilDismissedWithAKey) {
     XSession::Options options;
@@ -43,14 +31,12 @@ TEST(MessageBox, StaysUpUntilDismissedWithAKey) {
 
     ChildProcess box({MESSAGE_BOX_PROBE, "The bitmap is broken.", "Error"});
     ASSERT_TRUE(box.started());
-    const Window window = waitForWindow(display, "Error", milliseconds(10000));
-    ASSERT_NE(window, None) << box.errorOutput();
+    const std::vector<Window> windows = waitForWindowsTitled(display, "Error", milliseconds(10000));
+    ASSERT_FALSE(windows.empty()) << box.errorOutput();
 
     // Modal: the call has not returned while the box is up.
     EXPECT_FALSE(box.waitForExit(milliseconds(500)));
-    XSetInputFocus(display, window, RevertToParent, CurrentTime);
-    XSync(display, False);
-    pressKey(display, XK_Return);
+    EXPECT_TRUE(dismissDialog(display, windows.front(), milliseconds(5000)));
 
     ASSERT_TRUE(box.waitForExit(milliseconds(5000)));
     EXPECT_EQ(box.exitCode(), 0);

@@ -1,6 +1,5 @@
 #include "tests/support/x_session.h"
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <poll.h>
@@ -44,22 +43,6 @@ constexpr const char* kKwinConfig =
     "theme=Breeze\n"
     "BorderSize=Normal\n"
     "BorderSizeAuto=false\n";
-
-// The window that _NET_SUPPORTING_WM_CHECK names, if it is there and alive.
-bool announcesItself(Display* display) {
-    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* data = nullptr;
-    const int status = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False,
-                                          XA_WINDOW, &type, &format, &count, &remaining, &data);
-    Window named = None;
-    if (status == Success && count == 1 && format == 32) named = *reinterpret_cast<Window*>(data);
-    if (data != nullptr) XFree(data);
-    XWindowAttributes attributes;
-    return named != None && XGetWindowAttributes(display, named, &attributes) != 0;
-}
 
 bool accessRefused = false;
 
@@ -235,7 +218,7 @@ bool XSession::startWindowManager(const std::string& name) {
     // root's redirect.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     bool announced = name == "twm";
-    while (!(announced = announced || announcesItself(display)) &&
+    while (!(announced = announced || windowManagerAnnounced(display)) &&
            std::chrono::steady_clock::now() < deadline && windowManager_->running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

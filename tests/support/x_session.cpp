@@ -12,9 +12,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "tests/support/child_process.h"
+#include "tests/support/wait_until.h"
 #include "tests/support/x_window.h"
 
 namespace {
@@ -140,7 +140,7 @@ bool XSession::startServer(const Options& options) {
 // A window manager announces itself a moment before it takes windows in, and a window mapped in
 // between is never mapped at all (freeglut then waits for it for good). A probe window, mapped
 // again until it is put in a frame, shows that it has got that far.
-bool windowManagerTakesWindows(Display* display, std::chrono::steady_clock::time_point deadline) {
+bool windowManagerTakesWindows(Display* display, std::chrono::milliseconds timeout) {
     const Window root = DefaultRootWindow(display);
     const Window probe = XCreateSimpleWindow(display, root, 0, 0, 16, 16, 0, 0, 0);
     // A place of its own: stock twm has the user place a window without one, grabbing the
@@ -148,19 +148,19 @@ bool windowManagerTakesWindows(Display* display, std::chrono::steady_clock::time
     XSizeHints hints{};
     hints.flags = USPosition;
     XSetWMNormalHints(display, probe, &hints);
-    bool framed = false;
-    while (!framed && std::chrono::steady_clock::now() < deadline) {
-        XUnmapWindow(display, probe);
-        XMapWindow(display, probe);
-        XSync(display, False);
-        for (int poll = 0; poll < 10 && !framed; ++poll) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            framed = parentOf(display, probe) != root;
-        }
-    }
+    const auto framed = [&] { return parentOf(display, probe) != root; };
+    const bool taken = waitUntil(
+        timeout,
+        [&] {
+            XUnmapWindow(display, probe);
+            XMapWindow(display, probe);
+            XSync(display, False);
+            return waitUntil(std::chrono::milliseconds(200), framed);
+        },
+        std::chrono::milliseconds(0));
     XDestroyWindow(display, probe);
     XSync(display, False);
-    return framed;
+    return taken;
 }
 
 std::vector<std::string> XSession::windowManagerCommand(const std::string& name) {
@@ -216,13 +216,13 @@ bool XSession::startWindowManager(const std::string& name) {
     }
     // twm announces nothing; the others are ready once they have framed a window and hold the
     // root's redirect.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    constexpr auto kStartTimeout = std::chrono::seconds(30);
     bool announced = name == "twm";
-    while (!(announced = announced || windowManagerAnnounced(display)) &&
-           std::chrono::steady_clock::now() < deadline && windowManager_->running()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    const bool takesWindows = announced && windowManagerTakesWindows(display, deadline);
+    waitUntil(kStartTimeout, [&] {
+        announced = announced || windowManagerAnnounced(display);
+        return announced || !windowManager_->running();
+    });
+    const bool takesWindows = announced && windowManagerTakesWindows(display, kStartTimeout);
     const bool ready = takesWindows && holdsRedirect(display);
     XCloseDisplay(display);
     if (!announced)

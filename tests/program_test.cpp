@@ -88,10 +88,7 @@ protected:
             first = grabPicture(display(), window_);
             return showsClearGrey(first);
         })) << "no frame on the grey background was shown";
-        const Picture second = waitForNewPicture(display(), window_, first, kChangeTimeout);
-        ASSERT_FALSE(second.empty()) << "the picture stood still";
-        EXPECT_FALSE(waitForNewPicture(display(), window_, second, kChangeTimeout).empty())
-            << "the picture changed once, then stood still";
+        expectTwoChangesAfter(first, kChangeTimeout);
     }
 };
 
@@ -132,10 +129,7 @@ TEST_F(ProgramTest, F11SwitchesToFullScreenAndBackToTheSameGeometry) {
     // Twice: the second round must not build on anything the first one left behind.
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        pressKey(display(), XK_F11);
-        ASSERT_EQ(waitForGeometry(display(), window_, kFullScreen, kChangeTimeout), kFullScreen);
-        pressKey(display(), XK_F11);
-        ASSERT_EQ(waitForGeometry(display(), window_, initial_, kChangeTimeout), initial_);
+        ASSERT_NO_FATAL_FAILURE(switchToFullScreenAndBack());
     }
     expectFrameAtRequestedPlace();
     expectAnimationContinues();

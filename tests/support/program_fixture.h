@@ -93,13 +93,16 @@ protected:
     // Two changes in a row: a single one could be the frame a reshape draws. Generous times
     // here and below: llvmpipe on two loaded cores, and the program may be sanitized.
     void expectStillDrawing() {
-        constexpr auto kChangeTimeout = std::chrono::seconds(10);
         ASSERT_TRUE(program_->running()) << "stderr: " << program_->errorOutput();
         const Picture first = grabPicture(display(), window_);
         ASSERT_FALSE(first.empty()) << "the window cannot be read";
-        const Picture second = waitForNewPicture(display(), window_, first, kChangeTimeout);
+        expectTwoChangesAfter(first, std::chrono::seconds(10));
+    }
+
+    void expectTwoChangesAfter(const Picture& first, std::chrono::milliseconds timeout) {
+        const Picture second = waitForNewPicture(display(), window_, first, timeout);
         ASSERT_FALSE(second.empty()) << "the picture stood still";
-        EXPECT_FALSE(waitForNewPicture(display(), window_, second, kChangeTimeout).empty())
+        EXPECT_FALSE(waitForNewPicture(display(), window_, second, timeout).empty())
             << "the picture changed once, then stood still";
     }
 

@@ -300,11 +300,7 @@ std::vector<Window> waitForWindowsTitled(Display* display, const std::string& ti
 }
 
 bool dismissDialog(Display* display, Window dialog, std::chrono::milliseconds timeout) {
-    const auto gone = [&] {
-        XWindowAttributes attributes;
-        return XGetWindowAttributes(display, dialog, &attributes) == 0 ||
-               attributes.map_state != IsViewable;
-    };
+    const auto gone = [&] { return !isViewable(display, dialog); };
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (focusWindow(display, dialog, timeout)) pressKey(display, XK_Return);
         if (waitUntil(timeout, gone, std::chrono::milliseconds(10))) return true;
@@ -379,10 +375,8 @@ namespace {
 
 void collectWindowsTitled(Display* display, Window parent, const std::string& title,
                           std::vector<Window>& found) {
-    XWindowAttributes attributes;
     if (textProperty(display, parent, "WM_NAME").value_or("") == title &&
-        XGetWindowAttributes(display, parent, &attributes) != 0 &&
-        attributes.map_state == IsViewable) {
+        isViewable(display, parent)) {
         found.push_back(parent);
     }
     Window root = None, grandparent = None, *children = nullptr;

@@ -19,7 +19,12 @@ public:
         for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
             const std::filesystem::path candidate =
                 base / (prefix + "-" + std::to_string(random()));
-            if (std::filesystem::create_directory(candidate, error)) path_ = candidate.string();
+            if (std::filesystem::create_directory(candidate, error)) {
+                path_ = candidate.string();
+                // Only its user may enter, as with mkdtemp: a window manager's runtime folder
+                // must be so.
+                std::filesystem::permissions(candidate, std::filesystem::perms::owner_all, error);
+            }
             if (error) return;
         }
     }

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 
 #include "tests/support/child_process.h"
@@ -93,8 +92,6 @@ XSession::~XSession() {
         kill(-windowManager_->pid(), SIGTERM);
     }
     windowManager_.reset();
-    std::error_code ignored;
-    if (!homePath_.empty()) std::filesystem::remove_all(homePath_, ignored);
 }
 
 bool XSession::startServer(const Options& options) {
@@ -165,28 +162,29 @@ bool windowManagerTakesWindows(Display* display, std::chrono::milliseconds timeo
 
 std::vector<std::string> XSession::windowManagerCommand(const std::string& name) {
     // Its own home, so that no user settings count and nothing is left behind.
-    std::vector<std::string> command{"setsid", "env", "HOME=" + homePath_,
-                                     "XDG_CONFIG_HOME=" + homePath_};
+    const std::string& homePath = home_->path();
+    std::vector<std::string> command{"setsid", "env", "HOME=" + homePath,
+                                     "XDG_CONFIG_HOME=" + homePath};
     if (name == "mutter" || name == "kwin_x11") {
         // Their sockets and lock files, in a folder only this user may enter, as a login has.
-        command.push_back("XDG_RUNTIME_DIR=" + homePath_);
+        command.push_back("XDG_RUNTIME_DIR=" + homePath);
     }
     if (name == "kwin_x11") command.push_back("QT_QPA_PLATFORM=xcb");
     if (name == "xfwm4" || name == "metacity" || name == "mutter" || name == "kwin_x11") {
         command.push_back("dbus-run-session");
     }
     if (name == "openbox") {
-        const std::string config = homePath_ + "/openbox-rc.xml";
+        const std::string config = homePath + "/openbox-rc.xml";
         if (!writeFile(config, kOpenboxConfig)) return {};
         command.insert(command.end(), {"openbox", "--sm-disable", "--config-file", config});
     } else if (name == "i3") {
-        const std::string config = homePath_ + "/i3-config";
+        const std::string config = homePath + "/i3-config";
         if (!writeFile(config, kI3Config)) return {};
         command.insert(command.end(), {"i3", "-c", config});
     } else if (name == "xfwm4") {
         command.insert(command.end(), {"xfwm4", "--compositor=off"});
     } else if (name == "kwin_x11") {
-        if (!writeFile(homePath_ + "/kwinrc", kKwinConfig)) return {};
+        if (!writeFile(homePath + "/kwinrc", kKwinConfig)) return {};
         command.push_back(name);
     } else if (name == "mutter") {
         command.insert(command.end(), {"mutter", "--x11"});
@@ -197,12 +195,11 @@ std::vector<std::string> XSession::windowManagerCommand(const std::string& name)
 }
 
 bool XSession::startWindowManager(const std::string& name) {
-    char pathTemplate[] = "/tmp/window-manager-home-XXXXXX";
-    if (mkdtemp(pathTemplate) == nullptr) {
+    home_.emplace("window-manager-home");
+    if (!home_->made()) {
         error_ = "cannot make a home for the window manager";
         return false;
     }
-    homePath_ = pathTemplate;
     const std::vector<std::string> command = windowManagerCommand(name);
     if (command.empty()) {
         error_ = "cannot write the configuration of " + name;

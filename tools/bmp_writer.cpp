@@ -85,7 +85,9 @@ bool writeFile(const std::string& path, const Bytes& bytes) {
         std::perror(path.c_str());
         return false;
     }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    // An empty vector's data() may be null, which fwrite must not be given.
+    const bool written =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
     // fclose flushes, so a full disk may only show here.
     if (std::fclose(file.release()) != 0 || !written) {
         std::fprintf(stderr, "%s: write failed\n", path.c_str());

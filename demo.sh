@@ -25,13 +25,7 @@ run_seconds=3
 screenshot=$run_dir/screenshot.png
 xvfb_pid=
 program_pid=
-
-stop_everything() {
-    if [ -n "$program_pid" ]; then kill "$program_pid" 2>/dev/null || true; fi
-    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-    wait
-}
-trap stop_everything EXIT
+trap stop_program_and_xvfb EXIT
 
 fail() {
     echo "demo.sh: $*" >&2

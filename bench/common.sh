@@ -28,9 +28,7 @@ work_dir=$(mktemp -d)
 xvfb_pid=
 program_pid=
 stop_everything() {
-    if [ -n "$program_pid" ]; then kill "$program_pid" 2>/dev/null || true; fi
-    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-    wait
+    stop_program_and_xvfb
     rm -rf "$work_dir"
 }
 trap stop_everything EXIT

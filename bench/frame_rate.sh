@@ -10,12 +10,6 @@ source bench/common.sh "${1:-}" 10 "bench/frame_rate.sh [seconds]" \
     blendspin bare_glut swap_counter make_sample_textures
 seconds=$count
 
-stop_xvfb() {
-    kill "$xvfb_pid"
-    wait "$xvfb_pid" || true
-    xvfb_pid=
-}
-
 # Runs one program on a fresh X server; leaves "frames wall_us cpu_us" in $figures.
 measure() {
     local name=$1 program=$2 report=$work_dir/$1.report

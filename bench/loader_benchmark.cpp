@@ -23,7 +23,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -33,6 +32,7 @@
 #include "image/bitmap.h"
 #include "image/mapped_file.h"
 #include "image/message_box.h"
+#include "tools/bmp_writer.h"
 
 #ifdef BLENDSPIN_HAVE_STB_IMAGE
 #include <stb_image.h>
@@ -146,83 +146,64 @@ constexpr size_t kPixels = size_t{kSide} * kSide;
 constexpr size_t kOutputBytes = kPixels * 3;
 constexpr size_t kPixelOffsetField = 10;
 
-void putU16(std::vector<uint8_t>& out, uint32_t value) {
-    out.push_back(value & 0xFF);
-    out.push_back(value >> 8 & 0xFF);
+using bmp_writer::Bmp;
+using bmp_writer::Bytes;
+
+// Every file is kSide square, with the file and 40-byte info headers.
+Bytes encodeSquare(uint16_t bitCount, Bmp bmp) {
+    return bmp_writer::encode(bmp.size(kSide, kSide).bits(bitCount));
 }
 
-void putU32(std::vector<uint8_t>& out, uint32_t value) {
-    putU16(out, value & 0xFFFF);
-    putU16(out, value >> 16);
-}
-
-// File header and 40-byte info header; `tableBytes` (masks or colour table) follow directly,
-// then the pixels.
-std::vector<uint8_t> headers(uint16_t bitCount, uint32_t compression, uint32_t tableBytes,
-                             uint32_t pixelBytes) {
-    const uint32_t pixelOffset = 14 + 40 + tableBytes;
-    std::vector<uint8_t> out = {'B', 'M'};
-    putU32(out, pixelOffset + pixelBytes);
-    putU32(out, 0);
-    putU32(out, pixelOffset);
-    for (uint32_t field : {40u, kSide, kSide}) putU32(out, field);
-    putU16(out, 1);
-    putU16(out, bitCount);
-    for (uint32_t field : {compression, pixelBytes, 2835u, 2835u, 0u, 0u}) putU32(out, field);
-    return out;
-}
-
-void putPalette(std::vector<uint8_t>& out, uint32_t entries) {
+Bytes palette(uint32_t entries) {
+    Bytes table;
     for (uint32_t i = 0; i < entries; ++i) {
-        out.insert(out.end(), {uint8_t(255 - i), uint8_t(i * 7), uint8_t(i), 0});
+        table.insert(table.end(), {uint8_t(255 - i), uint8_t(i * 7), uint8_t(i), 0});
     }
+    return table;
 }
 
 std::vector<uint8_t> makeRgb24() {
-    std::vector<uint8_t> file = headers(24, 0, 0, kSide * kSide * 3);
+    Bytes pixels;
     for (uint32_t y = 0; y < kSide; ++y) {
         for (uint32_t x = 0; x < kSide; ++x)
-            file.insert(file.end(), {uint8_t(x ^ y), uint8_t(y), uint8_t(x)});
+            pixels.insert(pixels.end(), {uint8_t(x ^ y), uint8_t(y), uint8_t(x)});
     }
-    return file;
+    return encodeSquare(24, Bmp().sized(pixels));
 }
 
 std::vector<uint8_t> makePal8() {
-    std::vector<uint8_t> file = headers(8, 0, 256 * 4, kSide * kSide);
-    putPalette(file, 256);
+    Bytes pixels;
     for (uint32_t y = 0; y < kSide; ++y) {
-        for (uint32_t x = 0; x < kSide; ++x) file.push_back(static_cast<uint8_t>(x * 7 + y * 13));
+        for (uint32_t x = 0; x < kSide; ++x) pixels.push_back(static_cast<uint8_t>(x * 7 + y * 13));
     }
-    return file;
+    return encodeSquare(8, Bmp().palette(palette(256)).sized(pixels));
 }
 
 std::vector<uint8_t> makePal4() {
-    std::vector<uint8_t> file = headers(4, 0, 16 * 4, kSide * kSide / 2);
-    putPalette(file, 16);
+    Bytes pixels;
     for (uint32_t y = 0; y < kSide; ++y) {
-        for (uint32_t x = 0; x < kSide; x += 2) file.push_back(static_cast<uint8_t>(x * 5 + y));
+        for (uint32_t x = 0; x < kSide; x += 2) pixels.push_back(static_cast<uint8_t>(x * 5 + y));
     }
-    return file;
+    return encodeSquare(4, Bmp().palette(palette(16)).sized(pixels));
 }
 
 std::vector<uint8_t> makeBitfields565() {
-    std::vector<uint8_t> file = headers(16, 3, 12, kSide * kSide * 2);
-    for (uint32_t mask : {0xF800u, 0x07E0u, 0x001Fu}) putU32(file, mask);
+    Bytes pixels;
     for (uint32_t y = 0; y < kSide; ++y) {
         for (uint32_t x = 0; x < kSide; ++x)
-            putU16(file, (x >> 5) << 11 | (y >> 4) << 5 | (x & 31));
+            bmp_writer::put16(pixels, (x >> 5) << 11 | (y >> 4) << 5 | (x & 31));
     }
-    return file;
+    return encodeSquare(16, Bmp().bitfields({0xF800u, 0x07E0u, 0x001Fu}).sized(pixels));
 }
 
 std::vector<uint8_t> makeRgb32() {
-    std::vector<uint8_t> file = headers(32, 0, 0, kSide * kSide * 4);
+    Bytes pixels;
     for (uint32_t y = 0; y < kSide; ++y) {
         for (uint32_t x = 0; x < kSide; ++x) {
-            file.insert(file.end(), {uint8_t(x ^ y), uint8_t(y), uint8_t(x), 0});
+            pixels.insert(pixels.end(), {uint8_t(x ^ y), uint8_t(y), uint8_t(x), 0});
         }
     }
-    return file;
+    return encodeSquare(32, Bmp().sized(pixels));
 }
 
 // Runs of 4 to 16 pixels, with a noisy band that needs absolute runs: what a drawing that is
@@ -268,10 +249,7 @@ std::vector<uint8_t> makeRle8() {
         // End of line, and end of bitmap after the last.
         pixels.insert(pixels.end(), {0, static_cast<uint8_t>(y + 1 < kSide ? 0 : 1)});
     }
-    std::vector<uint8_t> file = headers(8, 1, 256 * 4, static_cast<uint32_t>(pixels.size()));
-    putPalette(file, 256);
-    file.insert(file.end(), pixels.begin(), pixels.end());
-    return file;
+    return encodeSquare(8, Bmp().compressed(1).palette(palette(256)).sized(pixels));
 }
 
 struct TestFile {
@@ -301,9 +279,7 @@ public:
                   {"32-bit", makeRgb32(), ""}};
         for (size_t i = 0; i < files_.size(); ++i) {
             files_[i].path = directory_ + "/" + std::to_string(i) + ".bmp";
-            std::ofstream(files_[i].path, std::ios::binary)
-                .write(reinterpret_cast<const char*>(files_[i].bytes.data()),
-                       static_cast<std::streamsize>(files_[i].bytes.size()));
+            bmp_writer::writeFile(files_[i].path, files_[i].bytes);
         }
     }
     TestFiles(const TestFiles&) = delete;

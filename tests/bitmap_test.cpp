@@ -16,87 +16,20 @@
 #include <vector>
 
 #include "tests/support/message_recorder.h"
+#include "tests/support/temp_directory.h"
+#include "tools/bmp_writer.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using bmp_writer::Bmp;
+using bmp_writer::Bytes;
+using bmp_writer::encode;
 using Rgb = std::array<uint8_t, 3>;
 
 constexpr Rgb kBlack = {0, 0, 0};
 constexpr Rgb kRed = {255, 0, 0};
 constexpr Rgb kGreen = {0, 255, 0};
 constexpr Rgb kBlue = {0, 0, 255};
-
-// Every field of a small BMP file, set one call at a time, so each case below states only
-// what it changes.
-struct Bmp {
-    bool fileHeader = true;
-    uint32_t headerSize = 40;  // 12 writes a core header; larger sizes pad an info header out
-    int32_t width = 1;
-    int32_t height = 1;
-    uint16_t bitCount = 24;
-    uint32_t compression = 0;
-    uint32_t coloursUsed = 0;
-    std::vector<uint32_t> masks;          // written right after the header
-    Bytes table;                          // colour table bytes, as stored
-    Bytes gap;                            // between the table and the pixels
-    std::optional<uint32_t> pixelOffset;  // default: where the pixels really start
-    Bytes pixels;
-
-    Bmp& headerless() { return fileHeader = false, *this; }
-    Bmp& header(uint32_t size) { return headerSize = size, *this; }
-    Bmp& size(int32_t w, int32_t h) { return width = w, height = h, *this; }
-    Bmp& bits(uint16_t count) { return bitCount = count, *this; }
-    Bmp& bitfields(std::vector<uint32_t> m) { return compression = 3, masks = m, *this; }
-    Bmp& colours(uint32_t used) { return coloursUsed = used, *this; }
-    Bmp& palette(Bytes t) { return table = t, *this; }
-    Bmp& offset(uint32_t o) { return pixelOffset = o, *this; }
-    Bmp& data(Bytes p) { return pixels = p, *this; }
-};
-
-void put16(Bytes& out, uint32_t value) {
-    out.push_back(value & 0xFF);
-    out.push_back(value >> 8 & 0xFF);
-}
-
-void put32(Bytes& out, uint32_t value) {
-    put16(out, value & 0xFFFF);
-    put16(out, value >> 16);
-}
-
-Bytes encode(const Bmp& bmp) {
-    Bytes dib;
-    put32(dib, bmp.headerSize);
-    if (bmp.headerSize == 12) {
-        put16(dib, static_cast<uint32_t>(bmp.width));
-        put16(dib, static_cast<uint32_t>(bmp.height));
-        put16(dib, 1);
-        put16(dib, bmp.bitCount);
-    } else {
-        for (int32_t field : {bmp.width, bmp.height}) put32(dib, static_cast<uint32_t>(field));
-        put16(dib, 1);
-        put16(dib, bmp.bitCount);
-        for (uint32_t field : {bmp.compression, 0u, 2835u, 2835u, bmp.coloursUsed, 0u}) {
-            put32(dib, field);
-        }
-        dib.resize(std::max<size_t>(dib.size(), bmp.headerSize));
-    }
-    for (uint32_t mask : bmp.masks) put32(dib, mask);
-    dib.insert(dib.end(), bmp.table.begin(), bmp.table.end());
-    dib.insert(dib.end(), bmp.gap.begin(), bmp.gap.end());
-
-    Bytes file;
-    if (bmp.fileHeader) {
-        const size_t offset = bmp.pixelOffset.value_or(14 + dib.size());
-        file = {'B', 'M'};
-        put32(file, static_cast<uint32_t>(14 + dib.size() + bmp.pixels.size()));
-        put32(file, 0);
-        put32(file, static_cast<uint32_t>(offset));
-    }
-    file.insert(file.end(), dib.begin(), dib.end());
-    file.insert(file.end(), bmp.pixels.begin(), bmp.pixels.end());
-    return file;
-}
 
 // `count` table entries of grey levels 0, 1, 2...; entry `special` gets `colour` instead.
 Bytes greyTable(size_t count, size_t entrySize, size_t special = SIZE_MAX, Rgb colour = kBlack) {
@@ -125,38 +58,27 @@ Rgb pixelAt(const Image& image, int x, int y) {
 class BitmapTest : public testing::Test {
 protected:
     void SetUp() override {
-        // A folder of its own, the same way on every platform.
-        const auto base = std::filesystem::temp_directory_path();
-        std::random_device random;
-        std::error_code error;
-        do {
-            directory_ = (base / ("bitmap-test-" + std::to_string(random()))).string();
-        } while (!std::filesystem::create_directory(directory_, error) && !error);
-        ASSERT_FALSE(error) << error.message();
+        ASSERT_TRUE(folder_.made()) << "cannot make a temporary folder";
         clearRecordedMessages();
         showErrorPopups = 1;
     }
-    void TearDown() override {
-        showErrorPopups = 1;
-        std::filesystem::remove_all(directory_);
-    }
+    void TearDown() override { showErrorPopups = 1; }
 
     std::string write(const Bytes& bytes, const std::string& name = "image.bmp") {
-        const std::string path = directory_ + "/" + name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        const std::string path = folder_.path(name);
+        bmp_writer::writeFile(path, bytes);
         return path;
     }
 
     ImagePtr load(const Bmp& bmp) { return ImagePtr(readImageFile(write(encode(bmp)).c_str())); }
 
-    std::string directory_;
+    TempDirectory folder_{"bitmap-test"};
 };
 
 TEST_F(BitmapTest, NamesThatCannotBeOpenedGiveNullSilently) {
     EXPECT_EQ(readImageFile(nullptr), nullptr);
-    EXPECT_EQ(readImageFile((directory_ + "/missing.bmp").c_str()), nullptr);
-    EXPECT_EQ(readImageFile(directory_.c_str()), nullptr);
+    EXPECT_EQ(readImageFile((folder_.path() + "/missing.bmp").c_str()), nullptr);
+    EXPECT_EQ(readImageFile(folder_.path().c_str()), nullptr);
     EXPECT_TRUE(recordedMessages().empty());
 }
 
@@ -176,8 +98,8 @@ TEST_F(BitmapTest, EmptyFileShowsTheOpenMessageOnce) {
 TEST_F(BitmapTest, OpenMessageForALongNameIsCutToTheBuffer) {
     // 250 characters: too long for the message buffer, short enough for every platform's paths.
     const std::string file = "empty.bmp";
-    const std::string folder(250 - directory_.size() - file.size() - 2, 'a');
-    ASSERT_TRUE(std::filesystem::create_directory(directory_ + "/" + folder));
+    const std::string folder(250 - folder_.path().size() - file.size() - 2, 'a');
+    ASSERT_TRUE(std::filesystem::create_directory(folder_.path() + "/" + folder));
     const std::string path = write({}, folder + "/" + file);
     const std::string text = "Failed to open DIB file " + path + ".\n";
     ASSERT_GT(text.size(), 256u);

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <new>
 #include <ostream>
@@ -27,9 +26,10 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include "image/blend_texture.h"
-#include "tests/support/bmp_file.h"
 #include "tests/support/glut_session.h"
 #include "tests/support/message_recorder.h"
+#include "tests/support/temp_directory.h"
+#include "tools/bmp_writer.h"
 
 // ---- Heap accounting: every operator new of the process comes through here, so a test can
 // see what a call allocates and can refuse the texture's staging block.
@@ -98,6 +98,8 @@ void operator delete[](void* block, const std::nothrow_t&) noexcept {
 
 namespace {
 
+using bmp_writer::Rgb;
+
 struct HeapUse {
     uint64_t newCalls;
     int64_t liveNewBlocks;
@@ -149,16 +151,16 @@ Picture mask(int width, int height, int step) {
     return picture;
 }
 
-std::string bmpFile(const Picture& picture) {
-    return ::bmpFile(picture.width, picture.height, [&picture](int x, int y) {
+bmp_writer::Bytes bmpFile(const Picture& picture) {
+    return bmp_writer::file24(picture.width, picture.height, [&picture](int x, int y) {
         return picture.pixels[static_cast<size_t>(y) * picture.width + x];
     });
 }
 
 // A file whose 124-byte (version 5) header the loader does not read.
-std::string version5File() {
+bmp_writer::Bytes version5File() {
     const auto white = [](int, int) { return Rgb{255, 255, 255}; };
-    return ::bmpFile(1, 1, white, kV5HeaderSize);
+    return bmp_writer::file24(1, 1, white, bmp_writer::kV5HeaderSize);
 }
 
 // ---- What GL holds and shows.
@@ -273,23 +275,19 @@ testing::Environment* const glEnvironment = testing::AddGlobalTestEnvironment(ne
 class BlendTextureTest : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/blend_texture_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
+        ASSERT_TRUE(folder_.made()) << "cannot make a temporary folder";
         clearRecordedMessages();
         glBindTexture(GL_TEXTURE_2D, 0);
     }
 
     void TearDown() override {
         for (GLuint name : made_) glDeleteTextures(1, &name);
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
     }
 
-    std::string path(const std::string& name) const { return folder_ + "/" + name; }
+    std::string path(const std::string& name) const { return folder_.path(name); }
 
-    void write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path(name), std::ios::binary) << bytes;
+    void write(const std::string& name, const bmp_writer::Bytes& bytes) const {
+        bmp_writer::writeFile(path(name), bytes);
     }
 
     GLuint build(const std::string& colourName, const std::string& alphaName) {
@@ -298,7 +296,7 @@ protected:
         return name;
     }
 
-    std::string folder_;
+    TempDirectory folder_{"blend_texture_test"};
     std::vector<GLuint> made_;
 };
 
@@ -313,7 +311,7 @@ TEST_F(BlendTextureTest, ColourFromOneFileOpacityFromTheRedOfTheOther) {
 
     // The program's own names, resolved against the working directory.
     const std::string previous = std::filesystem::current_path();
-    ASSERT_EQ(chdir(folder_.c_str()), 0);
+    ASSERT_EQ(chdir(folder_.path().c_str()), 0);
     const HeapUse before = heapUse();
     const GLuint name = buildBlendTexture(colourImageName, alphaImageName);
     const HeapUse after = heapUse();
@@ -433,7 +431,7 @@ TEST_F(BlendTextureTest, BothImagesMissingAllocatesNothing) {
 TEST_F(BlendTextureTest, UnreadableFilesAreReportedColourFirst) {
     write("v5.bmp", version5File());
     write("alpha.bmp", bmpFile(mask(8, 4, 8)));
-    write("empty.bmp", "");
+    write("empty.bmp", {});
 
     EXPECT_EQ(build("v5.bmp", "alpha.bmp"), 0u);
     EXPECT_EQ(boundTexture(), 0u);

@@ -9,13 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "image/bitmap.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/guarded_bytes.h"
 #include "tests/support/message_recorder.h"
 #include "tests/support/png_reader.h"
@@ -33,17 +33,6 @@ struct FileHeader {
     int64_t width = 0;
     int64_t height = 0;
 };
-
-std::vector<uint8_t> readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-uint32_t littleEndian(const std::vector<uint8_t>& bytes, size_t offset, size_t length) {
-    uint32_t value = 0;
-    for (size_t i = length; i-- > 0;) value = value << 8 | bytes[offset + i];
-    return value;
-}
 
 FileHeader readFileHeader(const std::vector<uint8_t>& bytes) {
     FileHeader header;

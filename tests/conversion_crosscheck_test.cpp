@@ -12,8 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -21,6 +19,7 @@
 
 #include "image/bitmap.h"
 #include "image/dib.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/guarded_bytes.h"
 #include "tests/support/message_recorder.h"
 
@@ -50,14 +49,6 @@ Decoded decode(const GuardedBytes& file, PixelConverter convert) {
     return decoded;
 }
 
-uint32_t field(const Bytes& bytes, size_t offset, size_t length) {
-    uint32_t value = 0;
-    for (size_t i = length; i-- > 0;) {
-        value = value << 8 | (offset + i < bytes.size() ? bytes[offset + i] : 0);
-    }
-    return value;
-}
-
 uint32_t bitsIn(uint32_t mask) {
     uint32_t count = 0;
     for (; mask != 0; mask &= mask - 1) ++count;
@@ -67,14 +58,14 @@ uint32_t bitsIn(uint32_t mask) {
 // The narrowest colour channel of a 16-bit or bit-field info header; 8 for anything else.
 uint32_t narrowestChannel(const Bytes& bytes) {
     const size_t header = bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M' ? 14 : 0;
-    if (field(bytes, header, 4) != 40) return 8;
-    const uint32_t bitCount = field(bytes, header + 14, 2);
-    const uint32_t compression = field(bytes, header + 16, 4);
+    if (littleEndian(bytes, header, 4) != 40) return 8;
+    const uint32_t bitCount = littleEndian(bytes, header + 14, 2);
+    const uint32_t compression = littleEndian(bytes, header + 16, 4);
     if (compression == 0) return bitCount == 16 ? 5 : 8;
     if (compression != 3) return 8;
     uint32_t narrowest = 8;
     for (size_t mask = 0; mask < 3; ++mask) {
-        narrowest = std::min(narrowest, bitsIn(field(bytes, header + 40 + 4 * mask, 4)));
+        narrowest = std::min(narrowest, bitsIn(littleEndian(bytes, header + 40 + 4 * mask, 4)));
     }
     return narrowest;
 }
@@ -127,11 +118,6 @@ Verdict compare(const Bytes& bytes) {
     return withinOneStep(*gdi.image, *portable.image, narrowestChannel(bytes))
                ? Verdict::Differ
                : Verdict::Unexplained;
-}
-
-Bytes readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 std::vector<fs::path> corpus() {

@@ -10,7 +10,6 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,8 +18,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <random>
@@ -32,10 +29,14 @@
 #include "image/bitmap.h"
 #include "tests/support/child_process.h"
 #include "tests/support/desktop.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/message_recorder.h"
 #include "tests/support/program_command.h"
+#include "tests/support/temp_directory.h"
+#include "tests/support/wait_until.h"
 #include "tests/support/x_session.h"
 #include "tests/support/x_window.h"
+#include "tools/bmp_writer.h"
 
 namespace {
 
@@ -75,38 +76,6 @@ struct HostileFile {
     fs::path path;
 };
 
-// A folder of the test's own, removed with everything in it.
-class TempDirectory {
-public:
-    TempDirectory() {
-        char pathTemplate[] = "/tmp/blendspin-hostile-XXXXXX";
-        if (mkdtemp(pathTemplate) != nullptr) path_ = pathTemplate;
-    }
-    ~TempDirectory() {
-        std::error_code ignored;
-        if (!path_.empty()) fs::remove_all(path_, ignored);
-    }
-    TempDirectory(const TempDirectory&) = delete;
-    TempDirectory& operator=(const TempDirectory&) = delete;
-
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-std::vector<uint8_t> readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-bool writeBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out.flush());
-}
-
 std::vector<HostileFile> suiteFiles(const char* folder) {
     std::vector<HostileFile> files;
     std::error_code error;
@@ -118,12 +87,6 @@ std::vector<HostileFile> suiteFiles(const char* folder) {
     std::sort(files.begin(), files.end(),
               [](const HostileFile& a, const HostileFile& b) { return a.name < b.name; });
     return files;
-}
-
-uint32_t fieldAt(const std::vector<uint8_t>& bytes, size_t offset) {
-    uint32_t value = 0;
-    for (size_t i = 4; i-- > 0;) value = value << 8 | bytes[offset + i];
-    return value;
 }
 
 struct Field {
@@ -153,8 +116,8 @@ void flipBits(std::vector<uint8_t>& bytes, size_t from, size_t length, int count
 // the headers and across the pixels; all derived from the 24-bit sample `sample`.
 std::vector<std::pair<std::string, std::vector<uint8_t>>> damagedSamples(
     const std::vector<uint8_t>& sample) {
-    const size_t pixels = fieldAt(sample, 10);
-    const size_t row = (size_t{fieldAt(sample, 18)} * 3 + 3) / 4 * 4;
+    const size_t pixels = littleEndian(sample, 10);
+    const size_t row = (size_t{littleEndian(sample, 18)} * 3 + 3) / 4 * 4;
     std::vector<std::pair<std::string, std::vector<uint8_t>>> damaged;
     for (size_t length : {size_t{0}, size_t{1}, size_t{13}, size_t{14}, size_t{17}, size_t{30},
                           pixels - 1, pixels, pixels + 1, pixels + row - 1,
@@ -207,31 +170,6 @@ struct Observation {
     std::string errorOutput;
 };
 
-// SDL stores the title as UTF8_STRING, which XFetchName does not return; textProperty reads
-// the bytes of any type.
-bool isErrorBox(Display* display, Window window) {
-    XWindowAttributes attributes;
-    return textProperty(display, window, "WM_NAME").value_or("") == "Error" &&
-           XGetWindowAttributes(display, window, &attributes) != 0 &&
-           attributes.map_state == IsViewable;
-}
-
-// Return through the server, repeated in case the box was not listening yet; true once the
-// box has gone.
-bool dismiss(Display* display, Window box) {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        XSetInputFocus(display, box, RevertToParent, CurrentTime);
-        XSync(display, False);
-        pressKey(display, XK_Return);
-        const auto deadline = Clock::now() + kDismissTimeout;
-        while (Clock::now() < deadline) {
-            if (!isErrorBox(display, box)) return true;
-            std::this_thread::sleep_for(kPollInterval);
-        }
-    }
-    return false;
-}
-
 // Consecutive different frames of the strip. A box drawn over the window changes its picture
 // too, so the count starts again whenever one shows.
 class Motion {
@@ -283,27 +221,23 @@ private:
     // Every pass looks for a box first, so frames only count while none is up: a box cannot
     // come and go unseen between two passes, as only this loop dismisses it.
     Window watchUntilDrawing(ChildProcess& program, Observation& seen) {
-        const auto deadline = Clock::now() + kRunTimeout;
         Window window = None;
         Motion motion;
         auto resized = Clock::time_point();
-        while (Clock::now() < deadline) {
+        // True once the run has come to an end, good or bad.
+        const auto ended = [&] {
             const std::vector<Window> boxes = viewableWindowsTitled(display(), "Error");
             if (!boxes.empty()) {
-                const Window box = boxes.front();
                 ++seen.dialogs;
                 motion.reset();
-                if (dismiss(display(), box)) continue;
+                if (dismissDialog(display(), boxes.front(), kDismissTimeout)) return false;
                 seen.stop = "an error box stayed up after Return";
-                return window;
+                return true;
             }
-            if (motion.seen()) {
-                seen.drawing = true;
-                return window;
-            }
+            if (motion.seen()) return seen.drawing = true;
             if (!program.running()) {
                 seen.stop = "ended before drawing";
-                return window;
+                return true;
             }
             if (window == None) {
                 window = waitForManagedWindow(display(), program.pid(), 0ms);
@@ -312,9 +246,11 @@ private:
                 moveResizeWindow(display(), window, kStripX, kStripY, kStripWidth, kStripHeight);
                 resized = Clock::now();
             }
-            std::this_thread::sleep_for(kPollInterval);
+            return false;
+        };
+        if (!waitUntil(kRunTimeout, ended, kPollInterval)) {
+            seen.stop = window == None ? "no window" : "the picture stood still";
         }
-        seen.stop = window == None ? "no window" : "the picture stood still";
         return window;
     }
 
@@ -373,14 +309,14 @@ void runAll(std::vector<ProgramRun>& runs, const HostileFile& colour, const Host
         workers.emplace_back([&, lane = lane.get()] {
             for (size_t i = next++; i < runs.size(); i = next++) {
                 ProgramRun& run = runs[i];
-                const TempDirectory directory;
+                const TempDirectory directory("blendspin-hostile");
                 // Links: the program opens the file through them exactly as it would the file.
                 std::error_code error;
                 fs::create_symlink(run.role == Role::Colour ? run.file->path : colour.path,
-                                   directory.path() / roleName(Role::Colour), error);
+                                   directory.path(roleName(Role::Colour)), error);
                 if (!error) {
                     fs::create_symlink(run.role == Role::Alpha ? run.file->path : alpha.path,
-                                       directory.path() / roleName(Role::Alpha), error);
+                                       directory.path(roleName(Role::Alpha)), error);
                 }
                 if (!error) run.seen = lane->run(directory.path());
                 if (error) run.seen.stop = "cannot set up the working directory";
@@ -410,11 +346,12 @@ class HostileTextureTest : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const std::unique_ptr<Lane>& lane : lanes) ASSERT_EQ(lane->error(), "");
-        ChildProcess writer({MAKE_SAMPLE_TEXTURES_PATH, samples_.path().string()});
+        ASSERT_TRUE(samples_.made()) << "cannot make a temporary folder";
+        ChildProcess writer({MAKE_SAMPLE_TEXTURES_PATH, samples_.path()});
         ASSERT_TRUE(writer.waitForExit(30s));
         ASSERT_EQ(writer.exitCode(), 0) << writer.errorOutput();
-        colour_ = {"sample colour", samples_.path() / roleName(Role::Colour)};
-        alpha_ = {"sample alpha", samples_.path() / roleName(Role::Alpha)};
+        colour_ = {"sample colour", samples_.path(roleName(Role::Colour))};
+        alpha_ = {"sample alpha", samples_.path(roleName(Role::Alpha))};
         ASSERT_EQ(loaderMessages(colour_.path), 0);
         ASSERT_EQ(loaderMessages(alpha_.path), 0);
     }
@@ -441,7 +378,7 @@ protected:
         }
     }
 
-    TempDirectory samples_;
+    TempDirectory samples_{"blendspin-hostile"};
     HostileFile colour_;
     HostileFile alpha_;
 };
@@ -458,12 +395,12 @@ TEST_F(HostileTextureTest, CutAndBitFlippedSamples) {
     const std::vector<uint8_t> sample = readBytes(colour_.path);
     // The cuts and flips are placed for a 24-bit file with file and info headers.
     ASSERT_GE(sample.size(), 54u);
-    ASSERT_EQ(fieldAt(sample, 14), 40u);
+    ASSERT_EQ(littleEndian(sample, 14), 40u);
     ASSERT_EQ(sample[28], 24);
     std::vector<HostileFile> files;
     for (const auto& [name, bytes] : damagedSamples(sample)) {
-        files.push_back({name, samples_.path() / ("damaged-" + std::to_string(files.size()))});
-        ASSERT_TRUE(writeBytes(files.back().path, bytes));
+        files.push_back({name, samples_.path("damaged-" + std::to_string(files.size()))});
+        ASSERT_TRUE(bmp_writer::writeFile(files.back().path.string(), bytes));
     }
     runInBothRoles(files);
 }

@@ -3,13 +3,11 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/keysym.h>
 #include <stdlib.h>
 
 #include <chrono>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/child_process.h"
@@ -20,16 +18,6 @@
 namespace {
 
 using std::chrono::milliseconds;
-
-Window waitForWindow(Display* display, const std::string& title, milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::vector<Window> found;
-    while ((found = viewableWindowsTitled(display, title)).empty() &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(milliseconds(50));
-    }
-    return found.empty() ? None : found.front();
-}
 
 // The D-Bus a machine may have, which SDL connects to when it starts: none (libdbus then tries
 // to start a session bus and fails), a session bus of the probe's own, or an address that
@@ -79,14 +67,12 @@ TEST_P(MessageBox, StaysUpUntilDismissedWithAKey) {
 
     ChildProcess box(probe("The bitmap is broken."));
     ASSERT_TRUE(box.started());
-    const Window window = waitForWindow(display, "Error", milliseconds(10000));
-    ASSERT_NE(window, None) << box.errorOutput();
+    const std::vector<Window> windows = waitForWindowsTitled(display, "Error", milliseconds(10000));
+    ASSERT_FALSE(windows.empty()) << box.errorOutput();
 
     // Modal: the call has not returned while the box is up.
     EXPECT_FALSE(box.waitForExit(milliseconds(500)));
-    XSetInputFocus(display, window, RevertToParent, CurrentTime);
-    XSync(display, False);
-    pressKey(display, XK_Return);
+    EXPECT_TRUE(dismissDialog(display, windows.front(), milliseconds(5000)));
 
     ASSERT_TRUE(box.waitForExit(milliseconds(5000)));
     EXPECT_EQ(box.exitCode(), 0);

@@ -17,6 +17,7 @@
 #include "tests/support/desktop.h"
 #include "tests/support/program_command.h"
 #include "tests/support/program_fixture.h"
+#include "tests/support/wait_until.h"
 #include "tests/support/x_session.h"
 #include "tests/support/x_window.h"
 
@@ -83,15 +84,11 @@ protected:
 
         // The reshape draws a frame of its own; only the timer draws the ones after it.
         Picture first;
-        const auto deadline = std::chrono::steady_clock::now() + kChangeTimeout;
-        while (!showsClearGrey(first) && std::chrono::steady_clock::now() < deadline) {
+        ASSERT_TRUE(waitUntil(kChangeTimeout, [&] {
             first = grabPicture(display(), window_);
-        }
-        ASSERT_TRUE(showsClearGrey(first)) << "no frame on the grey background was shown";
-        const Picture second = waitForNewPicture(display(), window_, first, kChangeTimeout);
-        ASSERT_FALSE(second.empty()) << "the picture stood still";
-        EXPECT_FALSE(waitForNewPicture(display(), window_, second, kChangeTimeout).empty())
-            << "the picture changed once, then stood still";
+            return showsClearGrey(first);
+        })) << "no frame on the grey background was shown";
+        expectTwoChangesAfter(first, kChangeTimeout);
     }
 };
 
@@ -132,10 +129,7 @@ TEST_F(ProgramTest, F11SwitchesToFullScreenAndBackToTheSameGeometry) {
     // Twice: the second round must not build on anything the first one left behind.
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        pressKey(display(), XK_F11);
-        ASSERT_EQ(waitForGeometry(display(), window_, kFullScreen, kChangeTimeout), kFullScreen);
-        pressKey(display(), XK_F11);
-        ASSERT_EQ(waitForGeometry(display(), window_, initial_, kChangeTimeout), initial_);
+        ASSERT_NO_FATAL_FAILURE(switchToFullScreenAndBack());
     }
     expectFrameAtRequestedPlace();
     expectAnimationContinues();
@@ -206,9 +200,3 @@ TEST(ProgramWithoutDisplay, ExitsWithAnErrorNamingTheDisplay) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
-    return RUN_ALL_TESTS();
-}

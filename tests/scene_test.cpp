@@ -18,7 +18,6 @@
 #include <memory>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -26,6 +25,7 @@
 #include "tests/support/fake_clock.h"
 #include "tests/support/glut_session.h"
 #include "tests/support/scene_model.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -50,13 +50,14 @@ void onReshape(int width, int height) {
 }
 
 bool processEventsUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        glutMainLoopEvent();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return waitUntil(
+        std::chrono::seconds(5),
+        [&] {
+            if (done()) return true;
+            glutMainLoopEvent();
+            return false;
+        },
+        std::chrono::milliseconds(1));
 }
 
 bool sceneReady = false;

@@ -162,10 +162,3 @@ TEST_F(ScreenModeTest, CloseButtonEndsTheProgramWithExitCodeZero) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    desktop::readWindowManagerOption(argc, argv);
-    ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
-    return RUN_ALL_TESTS();
-}

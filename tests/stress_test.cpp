@@ -196,9 +196,3 @@ TEST_F(StressTest, MouseStormIsIgnored) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
-    return RUN_ALL_TESTS();
-}

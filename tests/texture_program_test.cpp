@@ -20,21 +20,25 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
-#include "tests/support/bmp_file.h"
 #include "tests/support/child_process.h"
 #include "tests/support/desktop.h"
 #include "tests/support/program_command.h"
 #include "tests/support/program_fixture.h"
 #include "tests/support/scene_model.h"
+#include "tests/support/wait_until.h"
 #include "tests/support/x_session.h"
 #include "tests/support/x_window.h"
+#include "tools/bmp_writer.h"
 
 namespace {
 
 using namespace desktop;
 using namespace std::chrono_literals;
+using bmp_writer::Rgb;
+using bmp_writer::writeFile;
 using scene_model::Pixel;
 using scene_model::Shade;
 
@@ -70,13 +74,14 @@ Rgb maskPixel(uint8_t opacity) {
     return {opacity, static_cast<uint8_t>(255 - opacity), static_cast<uint8_t>(255 - opacity)};
 }
 
-std::string colourFile() {
-    return bmpFile(kImageSide, kImageSide,
-                   [](int x, int y) { return cellColour(x / kCellSide, y / kCellSide); });
+bmp_writer::Bytes colourFile() {
+    return bmp_writer::file24(kImageSide, kImageSide, [](int x, int y) {
+        return cellColour(x / kCellSide, y / kCellSide);
+    });
 }
 
-std::string maskFile() {
-    return bmpFile(kImageSide, kImageSide, [](int x, int y) {
+bmp_writer::Bytes maskFile() {
+    return bmp_writer::file24(kImageSide, kImageSide, [](int x, int y) {
         return maskPixel(cellOpacity(x / kCellSide, y / kCellSide));
     });
 }
@@ -230,21 +235,6 @@ std::string hex(uint32_t pixel) {
 
 // ---- The program's surroundings: its files, its clock and the dialogs it shows.
 
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::vector<Window> waitForWindowsTitled(Display* display, const std::string& title,
-                                         std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::vector<Window> found;
-    while ((found = viewableWindowsTitled(display, title)).empty() &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-    }
-    return found;
-}
-
 bool hasSeveralColours(const Picture& picture) {
     return std::any_of(picture.pixels.begin(), picture.pixels.end(),
                        [&](uint32_t pixel) { return pixel != picture.pixels.front(); });
@@ -252,15 +242,17 @@ bool hasSeveralColours(const Picture& picture) {
 
 // A window's contents once drawn and at rest: not blank, and the same twice a little apart.
 Picture settledPicture(Display* display, Window window, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    Picture last = grabPicture(display, window);
-    for (;;) {
-        std::this_thread::sleep_for(100ms);
-        Picture now = grabPicture(display, window);
-        if (hasSeveralColours(now) && now == last) return now;
-        if (std::chrono::steady_clock::now() >= deadline) return {};
-        last = std::move(now);
-    }
+    Picture now = grabPicture(display, window);
+    Picture last;
+    std::this_thread::sleep_for(100ms);
+    const bool atRest = waitUntil(
+        timeout,
+        [&] {
+            last = std::exchange(now, grabPicture(display, window));
+            return hasSeveralColours(now) && now == last;
+        },
+        100ms);
+    return atRest ? now : Picture{};
 }
 
 bool allWhite(const Picture& picture) {
@@ -269,12 +261,7 @@ bool allWhite(const Picture& picture) {
 }
 
 bool becomesAllWhite(Display* display, Window window, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!allWhite(grabPicture(display, window))) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
+    return waitUntil(timeout, [&] { return allWhite(grabPicture(display, window)); });
 }
 
 const std::string kErrorCaption = "Error";
@@ -298,7 +285,7 @@ protected:
     // The program's wall clock: milliseconds past the moment its start-up reads as zero.
     void setClock(int64_t milliseconds) {
         const std::string next = path("clock.next");
-        writeFile(next, std::to_string(milliseconds) + "\n");
+        std::ofstream(next) << milliseconds << "\n";
         ASSERT_EQ(rename(next.c_str(), path("clock").c_str()), 0);
     }
 
@@ -310,29 +297,24 @@ protected:
             {std::string("LD_PRELOAD=") + CLOCK_SHIM_PATH, "CLOCK_SHIM_FILE=" + path("clock")}));
     }
 
-    // Unlike the fixture's, gives the window no focus: dialogs may be up beside it.
+    // Gives the window no focus: dialogs may be up beside it.
     void waitForTexturedWindow() {
-        window_ = waitForManagedWindow(display(), program_->pid(), kStartTimeout);
-        ASSERT_NE(window_, None) << "no window from the program; it "
-                                 << (program_->running() ? "still runs" : "has ended")
-                                 << "; stderr: " << program_->errorOutput();
-        geometry_ = waitForSettledGeometry(display(), window_, kStartTimeout);
-        ASSERT_EQ(geometry_.width, kWindowWidth);
-        ASSERT_EQ(geometry_.height, kWindowHeight);
+        ASSERT_NO_FATAL_FAILURE(waitForRestingWindow(kStartTimeout));
+        ASSERT_EQ(initial_.width, kWindowWidth);
+        ASSERT_EQ(initial_.height, kWindowHeight);
     }
 
     // Waits for a frame that matches the model at every stable sample and returns it;
     // on time-out, reports the last frame's first wrong pixel.
     Picture waitForModelledPicture(const std::vector<Pixel>& samples, const Model& model) {
-        const auto deadline = std::chrono::steady_clock::now() + kChangeTimeout;
         Picture picture;
         std::vector<Pixel> wrong;
-        do {
+        const bool matched = waitUntil(kChangeTimeout, [&] {
             picture = grabPicture(display(), window_);
             wrong = disagreements(picture, samples, model);
-            if (wrong.empty()) return picture;
-            std::this_thread::sleep_for(20ms);
-        } while (std::chrono::steady_clock::now() < deadline);
+            return wrong.empty();
+        });
+        if (matched) return picture;
         const Pixel& first = wrong.front();
         const Shade expected = model(first.x + 0.5, first.y + 0.5);
         ADD_FAILURE() << wrong.size() << " of " << samples.size()
@@ -363,28 +345,19 @@ protected:
         return picture;
     }
 
-    void expectEscExitsWithZero() {
-        ASSERT_TRUE(focusWindow(display(), window_, kChangeTimeout));
-        pressKey(display(), XK_Escape);
-        ASSERT_TRUE(program_->waitForExit(kExitTimeout)) << "still running after Esc";
-        EXPECT_TRUE(program_->exitedNormally()) << "ended by signal " << program_->signalNumber();
-        EXPECT_EQ(program_->exitCode(), 0);
-    }
-
-    // Dismisses a dialog with the Return key, as a user would.
     void dismiss(Window dialog) {
-        ASSERT_TRUE(focusWindow(display(), dialog, kChangeTimeout));
-        pressKey(display(), XK_Return);
+        ASSERT_TRUE(dismissDialog(display(), dialog, kChangeTimeout)) << "the dialog stayed up";
     }
 
     void dismissLeftoverDialogs() {
-        const auto deadline = std::chrono::steady_clock::now() + kChangeTimeout;
-        std::vector<Window> dialogs;
-        while (!(dialogs = viewableWindowsTitled(display(), kErrorCaption)).empty() &&
-               std::chrono::steady_clock::now() < deadline) {
-            for (Window dialog : dialogs) dismiss(dialog);
-            std::this_thread::sleep_for(100ms);
-        }
+        waitUntil(
+            kChangeTimeout,
+            [&] {
+                const std::vector<Window> dialogs = viewableWindowsTitled(display(), kErrorCaption);
+                for (Window dialog : dialogs) dismissDialog(display(), dialog, kChangeTimeout);
+                return dialogs.empty();
+            },
+            100ms);
     }
 
     // The same dialog shown by message_box_probe on the same server, once drawn. It is
@@ -424,7 +397,7 @@ protected:
 
         EXPECT_TRUE(probeDialog(text) == shown) << "the dialog does not show \"" << text << "\"";
         EXPECT_TRUE(probeDialog(otherText) != shown) << "dialogs with other texts look the same";
-        expectEscExitsWithZero();
+        expectEscExitsWithZero(kExitTimeout);
     }
 
     // Enough stable pixels for the picture to say something, and enough disagreeing ones
@@ -432,8 +405,6 @@ protected:
     static constexpr int kSampleSpacing = 16;
     static constexpr size_t kFewestSamples = 300;
     static constexpr size_t kFewestDisagreements = 10;
-
-    WindowRect geometry_;
 };
 
 // At zero the facing square fills the view; at one second all three squares overlap across
@@ -461,7 +432,7 @@ TEST_F(TextureProgramTest, TexturedSquaresBlendOverGreyAndEachOtherAsModelled) {
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(grabPicture(display(), window_) == atOneSecond) << "the picture moved on its own";
     EXPECT_EQ(program_command::unexpectedErrorOutput(program_->errorOutput()), "");
-    expectEscExitsWithZero();
+    expectEscExitsWithZero(kExitTimeout);
 }
 
 // A jump of the wall clock, an hour forward and then back past the start, only turns the
@@ -482,13 +453,13 @@ TEST_F(TextureProgramTest, WallClockJumpsOnlyMoveTheSquares) {
     for (int32_t milliseconds : {kBefore, kAfterJumpForward, kAfterJumpBack}) {
         const Picture picture = expectPictureAt(milliseconds, {});
         ASSERT_FALSE(picture.empty());
-        EXPECT_EQ(clientGeometry(display(), window_), geometry_);
+        EXPECT_EQ(clientGeometry(display(), window_), initial_);
     }
-    expectEscExitsWithZero();
+    expectEscExitsWithZero(kExitTimeout);
 }
 
 TEST_F(TextureProgramTest, EmptyColourFileShowsOneOpenFailureDialogThenWhiteSquares) {
-    writeFile(path("1024.bmp"), "");
+    writeFile(path("1024.bmp"), {});
     writeFile(path("1024a.bmp"), maskFile());
     expectOneDialogThenWhiteSquares("Failed to open DIB file 1024.bmp.\n",
                                     "Failed to open DIB file 1024a.bmp.\n");
@@ -496,15 +467,9 @@ TEST_F(TextureProgramTest, EmptyColourFileShowsOneOpenFailureDialogThenWhiteSqua
 
 TEST_F(TextureProgramTest, VersionFiveHeaderShowsOneUnknownFormatDialogThenWhiteSquares) {
     const auto red = [](int, int) { return Rgb{255, 0, 0}; };
-    writeFile(path("1024.bmp"), bmpFile(2, 2, red, kV5HeaderSize));
+    writeFile(path("1024.bmp"), bmp_writer::file24(2, 2, red, bmp_writer::kV5HeaderSize));
     writeFile(path("1024a.bmp"), maskFile());
     expectOneDialogThenWhiteSquares("Unknown DIB file format.", "Image file conversion error.");
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
-    return RUN_ALL_TESTS();
-}

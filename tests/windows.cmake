@@ -8,7 +8,7 @@ add_library(windows_test_support STATIC support/guarded_bytes_win.cpp support/pn
 target_include_directories(windows_test_support SYSTEM PRIVATE ${STB_IMAGE_INCLUDE_DIR})
 
 add_executable(bitmap_test bitmap_test.cpp)
-target_link_libraries(bitmap_test PRIVATE bitmap message_recorder GTest::gtest_main)
+target_link_libraries(bitmap_test PRIVATE bitmap bmp_writer message_recorder GTest::gtest_main)
 
 add_executable(bmpsuite_test bmpsuite_test.cpp)
 target_link_libraries(bmpsuite_test PRIVATE bitmap message_recorder windows_test_support

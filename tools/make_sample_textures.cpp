@@ -3,91 +3,32 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
+
+#include "tools/bmp_writer.h"
 
 namespace {
 
 constexpr int32_t kSize = 1024;
-constexpr uint32_t kFileHeaderSize = 14;
-constexpr uint32_t kInfoHeaderSize = 40;
-constexpr int32_t kPixelsPerMetre = 2835;  // 72 dots per inch
 constexpr double kPi = 3.14159265358979323846;
 
 struct Colour {
     double red, green, blue;  // each 0..1
 };
 
-using File = std::unique_ptr<FILE, int (*)(FILE*)>;
-
-// BMP fields are little-endian whatever the host, so they are put together byte by byte.
-void putUint16(std::vector<uint8_t>& out, uint16_t value) {
-    out.push_back(static_cast<uint8_t>(value));
-    out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-void putUint32(std::vector<uint8_t>& out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
 uint8_t toByte(double level) {
     const double clamped = level < 0 ? 0 : level > 1 ? 1 : level;
     return static_cast<uint8_t>(std::lround(clamped * 255));
 }
 
-// Headers and bottom-up rows of a 24-bit BI_RGB bitmap, pixels stored blue, green, red.
-template <typename PixelAt>
-std::vector<uint8_t> encodeBitmap(int32_t width, int32_t height, PixelAt pixelAt) {
-    const uint32_t rowSize = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
-    const uint32_t pixelBytes = rowSize * static_cast<uint32_t>(height);
-    const uint32_t pixelOffset = kFileHeaderSize + kInfoHeaderSize;
-
-    std::vector<uint8_t> out;
-    out.reserve(pixelOffset + pixelBytes);
-    out.push_back('B');
-    out.push_back('M');
-    putUint32(out, pixelOffset + pixelBytes);
-    putUint32(out, 0);  // two reserved words
-    putUint32(out, pixelOffset);
-
-    putUint32(out, kInfoHeaderSize);
-    putUint32(out, static_cast<uint32_t>(width));
-    putUint32(out, static_cast<uint32_t>(height));  // positive: bottom row first
-    putUint16(out, 1);                              // planes
-    putUint16(out, 24);                             // bits per pixel
-    putUint32(out, 0);                              // BI_RGB
-    putUint32(out, pixelBytes);
-    putUint32(out, kPixelsPerMetre);
-    putUint32(out, kPixelsPerMetre);
-    putUint32(out, 0);  // colours used: none, there is no palette
-    putUint32(out, 0);  // important colours
-
-    for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = 0; x < width; ++x) {
-            const Colour colour = pixelAt(x, y);
-            out.push_back(toByte(colour.blue));
-            out.push_back(toByte(colour.green));
-            out.push_back(toByte(colour.red));
-        }
-        out.resize(out.size() + (rowSize - static_cast<uint32_t>(width) * 3), 0);
-    }
-    return out;
-}
-
-bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    File file(std::fopen(path.c_str(), "wb"), std::fclose);
-    if (!file) {
-        std::perror(path.c_str());
-        return false;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    // fclose flushes, so a full disk may only show here.
-    if (std::fclose(file.release()) != 0 || !written) {
-        std::fprintf(stderr, "%s: write failed\n", path.c_str());
-        return false;
-    }
-    return true;
+// A 24-bit file of the pattern `colourAt`.
+template <typename ColourAt>
+bmp_writer::Bytes encodeBitmap(int32_t width, int32_t height, ColourAt colourAt) {
+    return bmp_writer::file24(width, height, [&colourAt](int x, int y) {
+        const Colour colour = colourAt(x, y);
+        return bmp_writer::Rgb{toByte(colour.red), toByte(colour.green), toByte(colour.blue)};
+    });
 }
 
 // Texture coordinates of a pixel's centre: 0..1 from left to right and from bottom to top, as
@@ -185,7 +126,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string directory = argv[1];
-    const bool ok = writeFile(directory + "/1024.bmp", encodeBitmap(kSize, kSize, colourPattern)) &&
-                    writeFile(directory + "/1024a.bmp", encodeBitmap(kSize, kSize, opacityPattern));
+    const bool ok =
+        bmp_writer::writeFile(directory + "/1024.bmp", encodeBitmap(kSize, kSize, colourPattern)) &&
+        bmp_writer::writeFile(directory + "/1024a.bmp", encodeBitmap(kSize, kSize, opacityPattern));
     return ok ? 0 : 1;
 }

@@ -18,7 +18,7 @@ export WINEPREFIX=$windows_build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="msc
 xvfb_pid=
 cleanup() {
     wineserver -k 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    stop_xvfb
 }
 trap cleanup EXIT
 start_xvfb "$windows_build/xvfb.log" || { echo "Xvfb did not start"; exit 1; }

@@ -22,3 +22,23 @@ start_xvfb() {
     [ -n "$number" ] || return 1
     xvfb_display=:$number
 }
+
+# stop_xvfb: stops the Xvfb that start_xvfb started, if one runs, and waits for it to go.
+stop_xvfb() {
+    stop_pid "${xvfb_pid:-}"
+    xvfb_pid=
+}
+
+# stop_program_and_xvfb: stops the program in program_pid, if one runs, then the Xvfb; the
+# exit trap of the scripts that run the program on it.
+stop_program_and_xvfb() {
+    stop_pid "${program_pid:-}"
+    program_pid=
+    stop_xvfb
+}
+
+stop_pid() {
+    [ -n "$1" ] || return 0
+    kill "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}

@@ -9,7 +9,8 @@
 
 #include <fstream>
 #include <sstream>
-#include <thread>
+
+#include "tests/support/wait_until.h"
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::string& workingDirectory) {
@@ -53,12 +54,8 @@ bool ChildProcess::running() {
 }
 
 bool ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!reap(false)) {
-        if (pid_ <= 0 || std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return pid_ > 0 && waitUntil(
+                           timeout, [this] { return reap(false); }, std::chrono::milliseconds(10));
 }
 
 void ChildProcess::terminate() {

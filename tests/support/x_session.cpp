@@ -1,6 +1,5 @@
 #include "tests/support/x_session.h"
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <poll.h>
@@ -11,11 +10,10 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "tests/support/child_process.h"
+#include "tests/support/wait_until.h"
 #include "tests/support/x_window.h"
 
 namespace {
@@ -44,22 +42,6 @@ constexpr const char* kKwinConfig =
     "theme=Breeze\n"
     "BorderSize=Normal\n"
     "BorderSizeAuto=false\n";
-
-// The window that _NET_SUPPORTING_WM_CHECK names, if it is there and alive.
-bool announcesItself(Display* display) {
-    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* data = nullptr;
-    const int status = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False,
-                                          XA_WINDOW, &type, &format, &count, &remaining, &data);
-    Window named = None;
-    if (status == Success && count == 1 && format == 32) named = *reinterpret_cast<Window*>(data);
-    if (data != nullptr) XFree(data);
-    XWindowAttributes attributes;
-    return named != None && XGetWindowAttributes(display, named, &attributes) != 0;
-}
 
 bool accessRefused = false;
 
@@ -110,8 +92,6 @@ XSession::~XSession() {
         kill(-windowManager_->pid(), SIGTERM);
     }
     windowManager_.reset();
-    std::error_code ignored;
-    if (!homePath_.empty()) std::filesystem::remove_all(homePath_, ignored);
 }
 
 bool XSession::startServer(const Options& options) {
@@ -157,7 +137,7 @@ bool XSession::startServer(const Options& options) {
 // A window manager announces itself a moment before it takes windows in, and a window mapped in
 // between is never mapped at all (freeglut then waits for it for good). A probe window, mapped
 // again until it is put in a frame, shows that it has got that far.
-bool windowManagerTakesWindows(Display* display, std::chrono::steady_clock::time_point deadline) {
+bool windowManagerTakesWindows(Display* display, std::chrono::milliseconds timeout) {
     const Window root = DefaultRootWindow(display);
     const Window probe = XCreateSimpleWindow(display, root, 0, 0, 16, 16, 0, 0, 0);
     // A place of its own: stock twm has the user place a window without one, grabbing the
@@ -165,45 +145,46 @@ bool windowManagerTakesWindows(Display* display, std::chrono::steady_clock::time
     XSizeHints hints{};
     hints.flags = USPosition;
     XSetWMNormalHints(display, probe, &hints);
-    bool framed = false;
-    while (!framed && std::chrono::steady_clock::now() < deadline) {
-        XUnmapWindow(display, probe);
-        XMapWindow(display, probe);
-        XSync(display, False);
-        for (int poll = 0; poll < 10 && !framed; ++poll) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            framed = parentOf(display, probe) != root;
-        }
-    }
+    const auto framed = [&] { return parentOf(display, probe) != root; };
+    const bool taken = waitUntil(
+        timeout,
+        [&] {
+            XUnmapWindow(display, probe);
+            XMapWindow(display, probe);
+            XSync(display, False);
+            return waitUntil(std::chrono::milliseconds(200), framed);
+        },
+        std::chrono::milliseconds(0));
     XDestroyWindow(display, probe);
     XSync(display, False);
-    return framed;
+    return taken;
 }
 
 std::vector<std::string> XSession::windowManagerCommand(const std::string& name) {
     // Its own home, so that no user settings count and nothing is left behind.
-    std::vector<std::string> command{"setsid", "env", "HOME=" + homePath_,
-                                     "XDG_CONFIG_HOME=" + homePath_};
+    const std::string& homePath = home_->path();
+    std::vector<std::string> command{"setsid", "env", "HOME=" + homePath,
+                                     "XDG_CONFIG_HOME=" + homePath};
     if (name == "mutter" || name == "kwin_x11") {
         // Their sockets and lock files, in a folder only this user may enter, as a login has.
-        command.push_back("XDG_RUNTIME_DIR=" + homePath_);
+        command.push_back("XDG_RUNTIME_DIR=" + homePath);
     }
     if (name == "kwin_x11") command.push_back("QT_QPA_PLATFORM=xcb");
     if (name == "xfwm4" || name == "metacity" || name == "mutter" || name == "kwin_x11") {
         command.push_back("dbus-run-session");
     }
     if (name == "openbox") {
-        const std::string config = homePath_ + "/openbox-rc.xml";
+        const std::string config = homePath + "/openbox-rc.xml";
         if (!writeFile(config, kOpenboxConfig)) return {};
         command.insert(command.end(), {"openbox", "--sm-disable", "--config-file", config});
     } else if (name == "i3") {
-        const std::string config = homePath_ + "/i3-config";
+        const std::string config = homePath + "/i3-config";
         if (!writeFile(config, kI3Config)) return {};
         command.insert(command.end(), {"i3", "-c", config});
     } else if (name == "xfwm4") {
         command.insert(command.end(), {"xfwm4", "--compositor=off"});
     } else if (name == "kwin_x11") {
-        if (!writeFile(homePath_ + "/kwinrc", kKwinConfig)) return {};
+        if (!writeFile(homePath + "/kwinrc", kKwinConfig)) return {};
         command.push_back(name);
     } else if (name == "mutter") {
         command.insert(command.end(), {"mutter", "--x11"});
@@ -214,12 +195,11 @@ std::vector<std::string> XSession::windowManagerCommand(const std::string& name)
 }
 
 bool XSession::startWindowManager(const std::string& name) {
-    char pathTemplate[] = "/tmp/window-manager-home-XXXXXX";
-    if (mkdtemp(pathTemplate) == nullptr) {
+    home_.emplace("window-manager-home");
+    if (!home_->made()) {
         error_ = "cannot make a home for the window manager";
         return false;
     }
-    homePath_ = pathTemplate;
     const std::vector<std::string> command = windowManagerCommand(name);
     if (command.empty()) {
         error_ = "cannot write the configuration of " + name;
@@ -233,13 +213,13 @@ bool XSession::startWindowManager(const std::string& name) {
     }
     // twm announces nothing; the others are ready once they have framed a window and hold the
     // root's redirect.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    constexpr auto kStartTimeout = std::chrono::seconds(30);
     bool announced = name == "twm";
-    while (!(announced = announced || announcesItself(display)) &&
-           std::chrono::steady_clock::now() < deadline && windowManager_->running()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    const bool takesWindows = announced && windowManagerTakesWindows(display, deadline);
+    waitUntil(kStartTimeout, [&] {
+        announced = announced || windowManagerAnnounced(display);
+        return announced || !windowManager_->running();
+    });
+    const bool takesWindows = announced && windowManagerTakesWindows(display, kStartTimeout);
     const bool ready = takesWindows && holdsRedirect(display);
     XCloseDisplay(display);
     if (!announced)

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "tests/support/temp_directory.h"
 
 class ChildProcess;
 
@@ -36,7 +39,7 @@ private:
     pid_t serverPid_ = -1;
     std::unique_ptr<ChildProcess> windowManager_;
     // The window manager's home: its configuration, and whatever it writes at its first start.
-    std::string homePath_;
+    std::optional<TempDirectory> home_;
     std::string display_;
     std::string error_;
 };

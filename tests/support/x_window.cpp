@@ -3,10 +3,12 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XRes.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 #include <algorithm>
 #include <string>
-#include <thread>
+
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -15,7 +17,6 @@ using Clock = std::chrono::steady_clock;
 void flush(Display* display) {
     XSync(display, False);
 }
-constexpr auto kPollInterval = std::chrono::milliseconds(20);
 
 // A window can go between finding it and asking about it (the program under test exits);
 // the reply then says so, and Xlib's default handler would end the test program instead.
@@ -162,12 +163,12 @@ std::ostream& operator<<(std::ostream& out, const WindowRect& rect) {
 }
 
 Window waitForManagedWindow(Display* display, pid_t pid, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    for (;;) {
-        const Window window = findManagedWindow(display, DefaultRootWindow(display), pid);
-        if (window != None || Clock::now() >= deadline) return window;
-        std::this_thread::sleep_for(kPollInterval);
-    }
+    Window window = None;
+    waitUntil(timeout, [&] {
+        window = findManagedWindow(display, DefaultRootWindow(display), pid);
+        return window != None;
+    });
+    return window;
 }
 
 WindowRect clientGeometry(Display* display, Window window) {
@@ -183,39 +184,35 @@ WindowRect clientGeometry(Display* display, Window window) {
 
 WindowRect waitForGeometry(Display* display, Window window, const WindowRect& expected,
                            std::chrono::milliseconds timeout, std::chrono::milliseconds settle) {
-    const auto deadline = Clock::now() + timeout;
-    auto matchingSince = Clock::now();
-    bool matching = false;
-    for (;;) {
-        const WindowRect seen = clientGeometry(display, window);
+    WindowRect seen;
+    std::optional<Clock::time_point> matchingSince;
+    waitUntil(timeout, [&] {
+        seen = clientGeometry(display, window);
         const auto now = Clock::now();
-        if (seen != expected) {
-            matching = false;
-        } else if (!matching) {
-            matching = true;
+        if (seen != expected)
+            matchingSince.reset();
+        else if (!matchingSince)
             matchingSince = now;
-        }
-        if ((matching && now - matchingSince >= settle) || now >= deadline) return seen;
-        std::this_thread::sleep_for(kPollInterval);
-    }
+        return matchingSince && now - *matchingSince >= settle;
+    });
+    return seen;
 }
 
 WindowRect waitForSettledGeometry(Display* display, Window window,
                                   std::chrono::milliseconds timeout,
                                   std::chrono::milliseconds settle) {
-    const auto deadline = Clock::now() + timeout;
     WindowRect last = clientGeometry(display, window);
     auto stableSince = Clock::now();
-    for (;;) {
-        std::this_thread::sleep_for(kPollInterval);
+    waitUntil(timeout, [&] {
         const WindowRect seen = clientGeometry(display, window);
         const auto now = Clock::now();
         if (seen != last) {
             last = seen;
             stableSince = now;
         }
-        if (now - stableSince >= settle || now >= deadline) return last;
-    }
+        return now - stableSince >= settle;
+    });
+    return last;
 }
 
 std::optional<FrameExtents> frameExtents(Display* display, Window window) {
@@ -239,7 +236,9 @@ std::optional<FrameExtents> frameExtents(Display* display, Window window) {
 bool windowManagerAnnounced(Display* display) {
     const std::vector<long> check =
         longProperty(display, DefaultRootWindow(display), "_NET_SUPPORTING_WM_CHECK");
-    return check.size() == 1 && check[0] != None;
+    XWindowAttributes attributes;
+    return check.size() == 1 && check[0] != None &&
+           XGetWindowAttributes(display, static_cast<Window>(check[0]), &attributes) != 0;
 }
 
 void toggleFullScreenFromOutside(Display* display, Window window) {
@@ -283,17 +282,30 @@ std::optional<std::string> textProperty(Display* display, Window window, const c
 }
 
 bool focusWindow(Display* display, Window window, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    for (;;) {
+    return waitUntil(timeout, [&] {
         XSetInputFocus(display, window, RevertToParent, CurrentTime);
         flush(display);
         Window focused = None;
         int revertTo = 0;
         XGetInputFocus(display, &focused, &revertTo);
-        if (focused == window) return true;
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(kPollInterval);
+        return focused == window;
+    });
+}
+
+std::vector<Window> waitForWindowsTitled(Display* display, const std::string& title,
+                                         std::chrono::milliseconds timeout) {
+    std::vector<Window> found;
+    waitUntil(timeout, [&] { return !(found = viewableWindowsTitled(display, title)).empty(); });
+    return found;
+}
+
+bool dismissDialog(Display* display, Window dialog, std::chrono::milliseconds timeout) {
+    const auto gone = [&] { return !isViewable(display, dialog); };
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (focusWindow(display, dialog, timeout)) pressKey(display, XK_Return);
+        if (waitUntil(timeout, gone, std::chrono::milliseconds(10))) return true;
     }
+    return false;
 }
 
 Picture grabPicture(Display* display, Window window) {
@@ -324,13 +336,12 @@ Picture grabPicture(Display* display, Window window) {
 
 Picture waitForNewPicture(Display* display, Window window, const Picture& before,
                           std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    for (;;) {
-        Picture now = grabPicture(display, window);
-        if (!now.empty() && now != before) return now;
-        if (Clock::now() >= deadline) return {};
-        std::this_thread::sleep_for(kPollInterval);
-    }
+    Picture now;
+    const bool changed = waitUntil(timeout, [&] {
+        now = grabPicture(display, window);
+        return !now.empty() && now != before;
+    });
+    return changed ? now : Picture{};
 }
 
 void moveResizeWindow(Display* display, Window window, int x, int y, int width, int height) {
@@ -364,10 +375,8 @@ namespace {
 
 void collectWindowsTitled(Display* display, Window parent, const std::string& title,
                           std::vector<Window>& found) {
-    XWindowAttributes attributes;
     if (textProperty(display, parent, "WM_NAME").value_or("") == title &&
-        XGetWindowAttributes(display, parent, &attributes) != 0 &&
-        attributes.map_state == IsViewable) {
+        isViewable(display, parent)) {
         found.push_back(parent);
     }
     Window root = None, grandparent = None, *children = nullptr;

@@ -95,7 +95,8 @@ WindowRect waitForSettledGeometry(
 // zero without a window manager.
 std::optional<FrameExtents> frameExtents(Display* display, Window window);
 
-// Whether a window manager announces itself (_NET_SUPPORTING_WM_CHECK): twm and none do not.
+// Whether a window manager announces itself: _NET_SUPPORTING_WM_CHECK names a window that is
+// there. twm and none do not.
 bool windowManagerAnnounced(Display* display);
 
 // What wmctrl's "-b toggle,fullscreen" sends: a _NET_WM_STATE request to the window manager.
@@ -114,6 +115,15 @@ bool focusWindow(Display* display, Window window, std::chrono::milliseconds time
 // Every viewable window titled `title`, frames searched too, since window managers reparent
 // clients into them. The title is read whatever its type (SDL stores UTF8_STRING).
 std::vector<Window> viewableWindowsTitled(Display* display, const std::string& title);
+
+// viewableWindowsTitled once it finds any; empty where none shows within `timeout`.
+std::vector<Window> waitForWindowsTitled(Display* display, const std::string& title,
+                                         std::chrono::milliseconds timeout);
+
+// Return on the dialog, as a user would dismiss it, tried again where the dialog was not
+// listening yet; each try waits up to `timeout` for the focus and for the dialog to go. True
+// once it has gone.
+bool dismissDialog(Display* display, Window dialog, std::chrono::milliseconds timeout);
 
 // The window's current contents; empty where it cannot be read (gone, unmapped).
 Picture grabPicture(Display* display, Window window);

@@ -25,16 +25,16 @@ constexpr int kMaxCorrections = 3;
 // made by others; each question is a round trip to the X server. A press is acted on at once.
 constexpr int kRestingLooksPerQuestion = 10;
 
-// The watch's phases:
-//   Resting:  follows switches made by others; a press, or several, that leave the wanted
-//             state unlike the one shown start a switch.
+// The watch's phases, and what moves it between them:
+//   Resting:  follows switches made by others; a press that leaves the wanted state unlike the
+//             one shown starts a switch, to Entering or Leaving.
 //   Entering: until the window covers one monitor (moved there where the window manager
-//             leaves that to the program), or the landing time has run out; then Resting.
+//             leaves that to the program).
 //   Leaving:  until the window is back where it was (put right by a few moves, which teach
-//             the watch what the window manager adds to a requested position), or the landing
-//             time has run out; then Resting, where a press made meanwhile acts at once.
-// The geometry to go back to lives in App::saved*, as the position to ask for; the client area
-// lands there plus the move offset.
+//             the watch what the window manager adds to a requested position).
+// A switch goes back to Resting once it has landed or the landing time has run out, and a press
+// made meanwhile acts in that same look. The geometry to go back to lives in App::saved*, as
+// the position to ask for; the client area lands there plus the move offset.
 enum class Phase { Resting, Entering, Leaving };
 
 struct Watch {

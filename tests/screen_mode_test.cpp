@@ -1,7 +1,7 @@
 // The real blendspin binary's window geometry under one window manager, chosen on the command
-// line (--window-manager=NAME, "none" for none), each run on a private Xvfb: where the window
-// opens, full screen and back, F11 storms, switches made by the window manager, the close
-// button.
+// line (--window-manager=NAME, "none" for none), each run on a private Xvfb, split into two
+// monitors with --two-monitors: where the window opens, full screen and back, F11 storms,
+// switches made by the window manager, the close button.
 
 // GoogleTest first: Xlib defines macros (None, Bool) that clash with its names.
 #include <gtest/gtest.h>

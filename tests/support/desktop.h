@@ -36,7 +36,7 @@ constexpr int kStripHeight = 96;
 
 // The window manager of this run (XSession::Options), "" for none.
 inline std::string windowManager = "openbox";
-// Two monitors side by side, each of the size above; the first is where full screen covers.
+// Two monitors side by side, each of the size above; kFullScreen is the left one.
 inline bool twoMonitors = false;
 inline std::unique_ptr<XSession> session;
 inline std::unique_ptr<XConnection> connection;

@@ -3,6 +3,7 @@
 #include <GL/freeglut.h>
 
 #include <chrono>
+#include <optional>
 
 #include "app/app.h"
 #include "app/window_system.h"
@@ -10,6 +11,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using window_system::Offset;
+using window_system::Rect;
 
 // How often the watch looks, how long a switch may take to land, and how long the window must
 // keep still before the watch takes its place as final: a window manager carries out a switch
@@ -22,81 +25,74 @@ constexpr int kMaxCorrections = 3;
 // made by others; each question is a round trip to the X server. A press is acted on at once.
 constexpr int kRestingLooksPerQuestion = 10;
 
-struct Rect {
-    int32_t x;
-    int32_t y;
-    int32_t width;
-    int32_t height;
+// The watch's phases, and what moves it between them:
+//   Resting:  follows switches made by others; a press that leaves the wanted state unlike the
+//             one shown starts a switch, to Entering or Leaving.
+//   Entering: until the window covers one monitor (moved there where the window manager
+//             leaves that to the program).
+//   Leaving:  until the window is back where it was (put right by a few moves, which teach
+//             the watch what the window manager adds to a requested position).
+// A switch goes back to Resting once it has landed or the landing time has run out, and a press
+// made meanwhile acts in that same look. The geometry to go back to lives in App::saved*, as
+// the position to ask for; the client area lands there plus the move offset.
+enum class Phase { Resting, Entering, Leaving };
 
-    bool sameSize(const Rect& other) const {
-        return width == other.width && height == other.height;
-    }
-    bool operator==(const Rect& other) const {
-        return sameSize(other) && x == other.x && y == other.y;
-    }
+struct Watch {
+    Phase phase = Phase::Resting;
+    bool fullScreen = false;     // the state last asked for, or last seen changed by others
+    Clock::time_point deadline;  // of the switch under way
+    int corrections = 0;         // moves made to put the switch under way right
+    int restingLooks = 0;
+    Rect seen{};  // the client area as last seen, and since when it has kept still
+    Clock::time_point stillSince;
+    // The geometry to ask for to come back to the last window seen at rest.
+    std::optional<Rect> windowed;
+    // What the window manager adds to a requested position, once learnt from a restore.
+    std::optional<Offset> learntOffset;
 };
+
+Watch watch;
 
 Rect clientArea() {
     return {glutGet(GLUT_WINDOW_X), glutGet(GLUT_WINDOW_Y), glutGet(GLUT_WINDOW_WIDTH),
             glutGet(GLUT_WINDOW_HEIGHT)};
 }
 
-Rect screen() {
-    return {0, 0, glutGet(GLUT_SCREEN_WIDTH), glutGet(GLUT_SCREEN_HEIGHT)};
+Offset moveOffset() {
+    return watch.learntOffset ? *watch.learntOffset : window_system::expectedMoveOffset();
 }
 
-enum class Phase { Resting, Entering, Leaving };
+// The geometry to ask for so that the client area lands at `area`; read while the window is
+// windowed, when its frame is there to tell the offset.
+Rect askedFor(const Rect& area) {
+    const Offset offset = moveOffset();
+    return {area.x - offset.x, area.y - offset.y, area.width, area.height};
+}
 
-struct Watch {
-    Phase phase = Phase::Resting;
-    bool fullScreen = false;  // the state last asked for, or last seen changed by others
-    Clock::time_point deadline;
-    int corrections = 0;
-    int restingLooks = 0;
-    // The client area as last seen, and since when it has kept still.
-    Rect seen{};
-    Clock::time_point stillSince;
-    // The last windowed client area at rest, where leaving full screen must land; none is
-    // known yet where the window went full screen before the watch saw it at rest.
-    Rect windowed{};
-    bool windowedSeen = false;
-    Rect restoreTarget{};
-    bool restoreTargetIsFramePosition = false;
-    // What the window manager adds to a requested position before the client area lands.
-    window_system::Offset moveOffset{0, 0};
-    bool moveOffsetLearnt = false;
-};
+Rect restoreTarget(const App& app) {
+    const Offset offset = moveOffset();
+    return {app.savedX + offset.x, app.savedY + offset.y, app.savedWidth, app.savedHeight};
+}
 
-Watch watch;
-
-// The saved position is the one to ask for, so that the client area lands back at `area`.
-void saveGeometry(App& app, const Rect& area) {
-    if (!watch.moveOffsetLearnt) watch.moveOffset = window_system::expectedMoveOffset();
-    app.savedX = area.x - watch.moveOffset.x;
-    app.savedY = area.y - watch.moveOffset.y;
-    app.savedWidth = area.width;
-    app.savedHeight = area.height;
-    watch.restoreTarget = area;
-    watch.restoreTargetIsFramePosition = false;
+void saveGeometry(App& app, const Rect& asked) {
+    app.savedX = asked.x;
+    app.savedY = asked.y;
+    app.savedWidth = asked.width;
+    app.savedHeight = asked.height;
 }
 
 // Without a window seen at rest, leaving full screen goes back to the place and size the window
 // was created with: its frame where it was asked to be, as at start-up.
-void saveStartupGeometry(App& app) {
-    app.savedX = glutGet(GLUT_INIT_WINDOW_X);
-    app.savedY = glutGet(GLUT_INIT_WINDOW_Y);
-    app.savedWidth = glutGet(GLUT_INIT_WINDOW_WIDTH);
-    app.savedHeight = glutGet(GLUT_INIT_WINDOW_HEIGHT);
-    watch.restoreTarget = {app.savedX, app.savedY, app.savedWidth, app.savedHeight};
-    watch.restoreTargetIsFramePosition = true;
+Rect startupGeometry() {
+    return {glutGet(GLUT_INIT_WINDOW_X), glutGet(GLUT_INIT_WINDOW_Y),
+            glutGet(GLUT_INIT_WINDOW_WIDTH), glutGet(GLUT_INIT_WINDOW_HEIGHT)};
 }
 
 // GLUT sends full-screen requests as toggles from what it last asked for; where that has gone
 // stale, the request goes to the window system directly.
 void enterFullScreen(App& app) {
     const bool glutThinksFullScreen = glutGet(GLUT_FULL_SCREEN) != 0;
-    saveGeometry(app, {glutGet(GLUT_WINDOW_X), glutGet(GLUT_WINDOW_Y), glutGet(GLUT_WINDOW_WIDTH),
-                       glutGet(GLUT_WINDOW_HEIGHT)});
+    saveGeometry(app, askedFor(clientArea()));
     glutFullScreen();
     if (glutThinksFullScreen) window_system::requestFullScreen(true);
 }
@@ -124,59 +120,60 @@ bool keptStill() {
     return Clock::now() - watch.stillSince >= kSettleTime;
 }
 
-// Full screen lands at the screen's origin; without a window manager GLUT leaves it where the
-// window was less its own position, so it is moved there.
-bool fullScreenLanded(bool showsFullScreen) {
-    const Rect wanted = screen();
-    if (!showsFullScreen || !watch.seen.sameSize(wanted)) return false;
-    if (watch.seen == wanted) return true;
+// Full screen belongs on the monitor of the window as it was asked to be. A window manager's
+// full screen on any one monitor is its own choice, and final; GLUT's own covers the whole
+// screen from where the window was, so the window is moved onto the monitor.
+bool fullScreenLanded(const App& app, bool showsFullScreen) {
+    if (!showsFullScreen) return false;
+    const Rect wanted =
+        window_system::monitorOf({app.savedX, app.savedY, app.savedWidth, app.savedHeight});
+    if (watch.seen == wanted || watch.seen == window_system::monitorOf(watch.seen)) return true;
     if (keptStill() && watch.corrections < kMaxCorrections) {
         ++watch.corrections;
-        window_system::moveFullScreenToOrigin();
+        window_system::coverMonitor(wanted);
     }
     return false;
 }
 
 // The move that leaving full screen asks for lands offset where a window manager places the
 // frame there, or ignores a window moving to where it already is; the offset is learnt from
-// where the window came to rest and put right with a second move.
-bool windowLanded(bool showsFullScreen) {
-    Rect& target = watch.restoreTarget;
-    if (showsFullScreen || !watch.seen.sameSize(target) || !keptStill()) return false;
-    if (watch.restoreTargetIsFramePosition) {
-        // Out of full screen the window has its frame again, which tells where the client goes.
-        const window_system::Offset frame = window_system::expectedMoveOffset();
-        target.x += frame.x;
-        target.y += frame.y;
-        watch.restoreTargetIsFramePosition = false;
+// where the window came to rest, and the saved position moves by what it missed, so the target
+// stays where it was.
+bool windowLanded(App& app, bool showsFullScreen) {
+    if (showsFullScreen || watch.seen.width != app.savedWidth ||
+        watch.seen.height != app.savedHeight || !keptStill()) {
+        return false;
     }
+    const Rect target = restoreTarget(app);
     if (watch.seen == target || watch.corrections >= kMaxCorrections) return true;
     ++watch.corrections;
-    watch.moveOffset.x += watch.seen.x - target.x;
-    watch.moveOffset.y += watch.seen.y - target.y;
-    watch.moveOffsetLearnt = true;
-    glutPositionWindow(target.x - watch.moveOffset.x, target.y - watch.moveOffset.y);
+    const Offset missed{watch.seen.x - target.x, watch.seen.y - target.y};
+    const Offset offset = moveOffset();
+    watch.learntOffset = Offset{offset.x + missed.x, offset.y + missed.y};
+    app.savedX -= missed.x;
+    app.savedY -= missed.y;
+    glutPositionWindow(app.savedX, app.savedY);
     watch.stillSince = Clock::now();
     return false;
 }
 
-// Between switches: a change of state that the program did not ask for came from the window
-// manager or another client, and the wanted state follows it; leaving full screen later goes
-// back to the last window seen at rest. F11 pressed since the last look was pressed at what the
-// user saw, so it still counts, from the new state.
+bool landed(App& app, bool showsFullScreen) {
+    return watch.phase == Phase::Entering ? fullScreenLanded(app, showsFullScreen)
+                                          : windowLanded(app, showsFullScreen);
+}
+
+// At rest: a change of state that the program did not ask for came from the window manager or
+// another client, and the wanted state follows it; leaving full screen later goes back to the
+// last window seen at rest. F11 pressed since the last look was pressed at what the user saw,
+// so it still counts, from the new state.
 void followOthers(App& app, bool showsFullScreen) {
     if (showsFullScreen != watch.fullScreen) {
         const bool pressedSinceLastLook = app.fullScreen != watch.fullScreen;
         watch.fullScreen = showsFullScreen;
         app.fullScreen = showsFullScreen != pressedSinceLastLook;
-        if (showsFullScreen && watch.windowedSeen) {
-            saveGeometry(app, watch.windowed);
-        } else if (showsFullScreen) {
-            saveStartupGeometry(app);
-        }
+        if (showsFullScreen) saveGeometry(app, watch.windowed.value_or(startupGeometry()));
     } else if (!showsFullScreen && keptStill()) {
-        watch.windowed = watch.seen;
-        watch.windowedSeen = true;
+        watch.windowed = askedFor(watch.seen);
     }
 }
 
@@ -195,27 +192,18 @@ void look(int) {
     App& app = *theApp;
     if (!asksNow(app)) return;
     const Rect area = clientArea();
-    if (!(area == watch.seen)) {
+    if (area != watch.seen) {
         watch.seen = area;
         watch.stillSince = Clock::now();
     }
     const bool showsFullScreen = window_system::showsFullScreen();
-    switch (watch.phase) {
-        case Phase::Entering:
-            if (fullScreenLanded(showsFullScreen) || Clock::now() >= watch.deadline) {
-                watch.phase = Phase::Resting;
-            }
-            break;
-        case Phase::Leaving:
-            if (windowLanded(showsFullScreen) || Clock::now() >= watch.deadline) {
-                watch.phase = Phase::Resting;
-            }
-            break;
-        case Phase::Resting:
-            followOthers(app, showsFullScreen);
-            if (app.fullScreen != watch.fullScreen) startSwitch(app);
-            break;
+    if (watch.phase != Phase::Resting && !landed(app, showsFullScreen) &&
+        Clock::now() < watch.deadline) {
+        return;
     }
+    watch.phase = Phase::Resting;
+    followOthers(app, showsFullScreen);
+    if (app.fullScreen != watch.fullScreen) startSwitch(app);
 }
 
 }  // namespace

@@ -11,6 +11,19 @@ struct Offset {
     int32_t y;
 };
 
+// A client area or a monitor, in root-window coordinates.
+struct Rect {
+    int32_t x;
+    int32_t y;
+    int32_t width;
+    int32_t height;
+
+    bool operator==(const Rect& other) const {
+        return x == other.x && y == other.y && width == other.width && height == other.height;
+    }
+    bool operator!=(const Rect& other) const { return !(*this == other); }
+};
+
 // Whether the window is full screen as the user sees it. GLUT only knows what it last asked
 // for, and never learns of a change the window manager or another client makes.
 bool showsFullScreen();
@@ -23,8 +36,12 @@ void requestFullScreen(bool on);
 // lands: the decoration above and left of it, where moves place the frame.
 Offset expectedMoveOffset();
 
-// Moves a full-screen window whose client area is off the screen's origin to it, where GLUT's
-// own full screen leaves it elsewhere.
-void moveFullScreenToOrigin();
+// The monitor where full screen belongs for a window at `area`: the one holding its centre,
+// else the nearest.
+Rect monitorOf(const Rect& area);
+
+// Makes a full-screen window's client area cover `monitor` exactly, where GLUT's own full
+// screen covers the whole screen, or leaves it off the monitor's origin.
+void coverMonitor(const Rect& monitor);
 
 }  // namespace window_system

@@ -4,7 +4,11 @@
 #include <GL/glx.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/Xinerama.h>
+#include <X11/extensions/Xrandr.h>
 
+#include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "app/window_system.h"
@@ -84,6 +88,60 @@ Window topLevel(Display* display, Window window) {
     }
 }
 
+using window_system::Rect;
+
+// RandR 1.5 lists monitors, among them those that `xrandr --setmonitor` makes.
+std::vector<Rect> randrMonitors(Display* display) {
+    static const bool listsMonitors = [display] {
+        int event = 0, error = 0, major = 0, minor = 0;
+        return XRRQueryExtension(display, &event, &error) &&
+               XRRQueryVersion(display, &major, &minor) && (major > 1 || minor >= 5);
+    }();
+    std::vector<Rect> monitors;
+    if (!listsMonitors) return monitors;
+    int count = 0;
+    XRRMonitorInfo* info = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
+    if (info == nullptr) return monitors;
+    for (int i = 0; i < count; ++i) {
+        monitors.push_back({info[i].x, info[i].y, info[i].width, info[i].height});
+    }
+    XRRFreeMonitors(info);
+    return monitors;
+}
+
+std::vector<Rect> xineramaScreens(Display* display) {
+    std::vector<Rect> screens;
+    int event = 0, error = 0, count = 0;
+    if (!XineramaQueryExtension(display, &event, &error) || !XineramaIsActive(display)) {
+        return screens;
+    }
+    XineramaScreenInfo* info = XineramaQueryScreens(display, &count);
+    if (info == nullptr) return screens;
+    for (int i = 0; i < count; ++i) {
+        screens.push_back({info[i].x_org, info[i].y_org, info[i].width, info[i].height});
+    }
+    XFree(info);
+    return screens;
+}
+
+// The monitors from RandR, else from Xinerama, else the whole screen as one.
+std::vector<Rect> monitors(Display* display) {
+    std::vector<Rect> found = randrMonitors(display);
+    if (found.empty()) found = xineramaScreens(display);
+    if (found.empty()) {
+        const int screen = DefaultScreen(display);
+        found.push_back({0, 0, DisplayWidth(display, screen), DisplayHeight(display, screen)});
+    }
+    return found;
+}
+
+// How far a point lies outside a span: 0 inside it.
+int64_t outside(int64_t point, int64_t start, int64_t length) {
+    if (point < start) return start - point;
+    if (point >= start + length) return point - (start + length - 1);
+    return 0;
+}
+
 window_system::Offset rootPosition(Display* display, Window window) {
     int x = 0, y = 0;
     Window child = None;
@@ -138,14 +196,35 @@ Offset expectedMoveOffset() {
     return {client.x - frame.x, client.y - frame.y};
 }
 
-// A move request places the frame, or the window itself where there is none: it goes where
-// the frame is, less what the client area is off the origin. glutPositionWindow would leave
-// full screen first.
-void moveFullScreenToOrigin() {
+// The distance from the centre to each monitor, squared; inside one it is 0, and the first
+// such monitor wins.
+Rect monitorOf(const Rect& area) {
+    const int64_t centreX = area.x + int64_t{area.width} / 2;
+    const int64_t centreY = area.y + int64_t{area.height} / 2;
+    const std::vector<Rect> found = monitors(programWindow().display);
+    Rect nearest = found.front();
+    int64_t nearestDistance = std::numeric_limits<int64_t>::max();
+    for (const Rect& monitor : found) {
+        const int64_t dx = outside(centreX, monitor.x, monitor.width);
+        const int64_t dy = outside(centreY, monitor.y, monitor.height);
+        if (dx * dx + dy * dy < nearestDistance) {
+            nearest = monitor;
+            nearestDistance = dx * dx + dy * dy;
+        }
+    }
+    return nearest;
+}
+
+// A configure request places the frame, or the window itself where there is none: it goes
+// where the monitor is, less what the client area is off the frame. glutPositionWindow would
+// leave full screen first.
+void coverMonitor(const Rect& monitor) {
     const ProgramWindow program = programWindow();
     const Offset client = rootPosition(program.display, program.window);
     const Offset frame = rootPosition(program.display, topLevel(program.display, program.window));
-    XMoveWindow(program.display, program.window, frame.x - client.x, frame.y - client.y);
+    XMoveResizeWindow(program.display, program.window, monitor.x - (client.x - frame.x),
+                      monitor.y - (client.y - frame.y), static_cast<unsigned>(monitor.width),
+                      static_cast<unsigned>(monitor.height));
     XFlush(program.display);
 }
 

@@ -36,6 +36,8 @@ constexpr int kStripHeight = 96;
 
 // The window manager of this run (XSession::Options), "" for none.
 inline std::string windowManager = "openbox";
+// Two monitors side by side, each of the size above; kFullScreen is the left one.
+inline bool twoMonitors = false;
 inline std::unique_ptr<XSession> session;
 inline std::unique_ptr<XConnection> connection;
 
@@ -47,7 +49,7 @@ inline void expectReady() {
 }
 
 // Takes a --window-manager=NAME option out of the command line, for the programs that run
-// under several ("none" for no window manager).
+// under several ("none" for no window manager), and --two-monitors.
 inline void readWindowManagerOption(int& argc, char** argv) {
     constexpr const char* kOption = "--window-manager=";
     int kept = 0;
@@ -55,6 +57,8 @@ inline void readWindowManagerOption(int& argc, char** argv) {
         if (std::strncmp(argv[i], kOption, std::strlen(kOption)) == 0) {
             windowManager = argv[i] + std::strlen(kOption);
             if (windowManager == "none") windowManager.clear();
+        } else if (std::strcmp(argv[i], "--two-monitors") == 0) {
+            twoMonitors = true;
         } else {
             argv[kept++] = argv[i];
         }
@@ -67,8 +71,10 @@ inline void readWindowManagerOption(int& argc, char** argv) {
 class DesktopEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        desktop::session = std::make_unique<XSession>(XSession::Options{
-            desktop::kScreenWidth, desktop::kScreenHeight, desktop::windowManager});
+        const int monitors = desktop::twoMonitors ? 2 : 1;
+        desktop::session = std::make_unique<XSession>(
+            XSession::Options{desktop::kScreenWidth * monitors, desktop::kScreenHeight,
+                              desktop::windowManager, desktop::twoMonitors});
         if (desktop::session->ok()) {
             desktop::connection = std::make_unique<XConnection>(desktop::session->display());
         }

@@ -73,7 +73,8 @@ bool writeFile(const std::string& path, const char* text) {
 }  // namespace
 
 XSession::XSession(const Options& options) {
-    if (startServer(options) && !options.windowManager.empty()) {
+    if (startServer(options) && (!options.twoMonitors || splitIntoTwoMonitors(options)) &&
+        !options.windowManager.empty()) {
         startWindowManager(options.windowManager);
     }
 }
@@ -131,6 +132,25 @@ bool XSession::startServer(const Options& options) {
     }
     display_ = ":" + number;
     setenv("DISPLAY", display_.c_str(), 1);
+    return true;
+}
+
+// As a user sets monitors by hand, before the window manager starts: RandR 1.5 monitors, which
+// the server keeps only while it is not reset (Xvfb runs with -noreset).
+bool XSession::splitIntoTwoMonitors(const Options& options) {
+    const std::string half = std::to_string(options.width / 2);
+    const std::string size = half + "/338x" + std::to_string(options.height) + "/270";
+    const std::vector<std::vector<std::string>> commands{
+        {"xrandr", "--setmonitor", "LEFT", size + "+0+0", "screen"},
+        {"xrandr", "--setmonitor", "RIGHT", size + "+" + half + "+0", "none"}};
+    for (const auto& command : commands) {
+        ChildProcess xrandr(command);
+        if (!xrandr.waitForExit(std::chrono::seconds(10)) || xrandr.exitCode() != 0) {
+            error_ = "xrandr --setmonitor failed (is x11-xserver-utils installed?) " +
+                     xrandr.errorOutput();
+            return false;
+        }
+    }
     return true;
 }
 

@@ -19,6 +19,8 @@ public:
         // openbox, xfwm4, metacity, mutter, kwin_x11, fluxbox, icewm, i3 (every window
         // floating), twm, or "" for none.
         std::string windowManager;
+        // The screen split into a left and a right half, each a monitor of its own.
+        bool twoMonitors = false;
     };
 
     explicit XSession(const Options& options);
@@ -33,6 +35,7 @@ public:
 
 private:
     bool startServer(const Options& options);
+    bool splitIntoTwoMonitors(const Options& options);
     bool startWindowManager(const std::string& name);
     std::vector<std::string> windowManagerCommand(const std::string& name);
 

@@ -109,14 +109,6 @@ Bytes greyTable(size_t count, size_t entrySize, size_t special = SIZE_MAX, Rgb c
     return table;
 }
 
-struct ImageDeleter {
-    void operator()(Image* image) const {
-        std::free(image->rgb);
-        std::free(image);
-    }
-};
-using ImagePtr = std::unique_ptr<Image, ImageDeleter>;
-
 Rgb pixelAt(const Image& image, int x, int y) {
     const unsigned char* p = image.rgb + (size_t(y) * image.width + x) * 3;
     return {p[0], p[1], p[2]};

@@ -10,7 +10,8 @@ count=${1:-$2}
     exit 2
 }
 shift 3
-build=$PWD/${BUILD_DIR:-build}
+build=${BUILD_DIR:-build}
+[[ "$build" == /* ]] || build=$PWD/$build
 
 fail() {
     echo "$bench_name: $*" >&2

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -44,13 +45,14 @@ void showModalMessage(const char* text, const char* caption) {
 }
 
 // --- allocation tracking -------------------------------------------------------------------
-// malloc, calloc, realloc and free are interposed here so that one load's peak of live heap
-// bytes can be read; the real work is glibc's.
+// malloc, calloc, realloc, posix_memalign and free are interposed here so that one load's peak of
+// live heap bytes can be read; the real work is glibc's.
 
 extern "C" {
 void* __libc_malloc(size_t size);
 void* __libc_calloc(size_t count, size_t size);
 void* __libc_realloc(void* block, size_t size);
+void* __libc_memalign(size_t alignment, size_t size);
 void __libc_free(void* block);
 }
 
@@ -101,6 +103,15 @@ extern "C" void* realloc(void* block, size_t size) noexcept {
     // A failed resize leaves the old block in place.
     noteAllocated(moved != nullptr || size == 0 ? moved : block);
     return moved;
+}
+
+// The loader's output block comes from here. Callers pass a valid alignment.
+extern "C" int posix_memalign(void** block, size_t alignment, size_t size) noexcept {
+    void* aligned = __libc_memalign(alignment, size);
+    if (aligned == nullptr) return ENOMEM;
+    noteAllocated(aligned);
+    *block = aligned;
+    return 0;
 }
 
 extern "C" void free(void* block) noexcept {
@@ -303,23 +314,12 @@ private:
 
 // --- the timed operations ------------------------------------------------------------------
 
-struct FreeDeleter {
-    void operator()(void* block) const { std::free(block); }
-};
 using Block = std::unique_ptr<uint8_t, FreeDeleter>;
 
-void freeImage(Image* image) {
-    if (image == nullptr) return;
-    std::free(image->rgb);
-    std::free(image);
-}
-
 bool loadOnce(const TestFile& file) {
-    Image* image = loadBitmap(file.path.c_str());
-    benchmark::DoNotOptimize(image);
-    const bool loaded = image != nullptr;
-    freeImage(image);
-    return loaded;
+    const ImagePtr image(loadBitmap(file.path.c_str()));
+    benchmark::DoNotOptimize(image.get());
+    return image != nullptr;
 }
 
 using Loop = void (*)(const TestFile& file, uint8_t* rgb);
@@ -369,14 +369,10 @@ bool loopOnce(Loop loop, const TestFile& file) {
 // A loop that produced other pixels than the loader would not be the same work.
 bool matchesLoader(Loop loop, const TestFile& file) {
     const Block output(static_cast<uint8_t*>(std::malloc(kOutputBytes)));
-    Image* image = loadBitmap(file.path.c_str());
-    bool same = false;
-    if (output && image != nullptr) {
-        loop(file, output.get());
-        same = std::memcmp(output.get(), image->rgb, kOutputBytes) == 0;
-    }
-    freeImage(image);
-    return same;
+    const ImagePtr image(loadBitmap(file.path.c_str()));
+    if (!output || !image) return false;
+    loop(file, output.get());
+    return std::memcmp(output.get(), image->rgb, kOutputBytes) == 0;
 }
 
 #ifdef BLENDSPIN_HAVE_STB_IMAGE
@@ -496,6 +492,10 @@ public:
             const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
             if (run.run_type == Run::RT_Iteration) {
                 seconds_[name(found->second)].push_back(seconds);
+                const auto faults = run.counters.find("faults");
+                if (faults != run.counters.end()) {
+                    faults_[name(found->second)].push_back(faults->second.value);
+                }
             } else if (run.aggregate_name == "median") {
                 medians_[name(found->second)].push_back(seconds);
             }
@@ -510,6 +510,13 @@ public:
             if (found != figures->end()) return median(found->second) * 1000;
         }
         return -1;
+    }
+
+    // The median of the minor page faults per operation: steady from run to run where times
+    // drift. Negative when it did not run.
+    double faults(const std::string& kind, Method method, Mode mode) const {
+        const auto found = faults_.find(name({kind, method, mode}));
+        return found != faults_.end() ? median(found->second) : -1;
     }
 
 private:
@@ -527,6 +534,7 @@ private:
 
     std::map<std::string, std::vector<double>> seconds_;
     std::map<std::string, std::vector<double>> medians_;
+    std::map<std::string, std::vector<double>> faults_;
 };
 
 // 0 when either figure is missing.
@@ -537,6 +545,14 @@ double ratio(double numerator, double denominator) {
 void printMilliseconds(double milliseconds) {
     if (milliseconds > 0) {
         std::printf(" %8.3f", milliseconds);
+    } else {
+        std::printf(" %8s", "-");
+    }
+}
+
+void printFaults(double faults) {
+    if (faults >= 0) {
+        std::printf(" %8.0f", faults);
     } else {
         std::printf(" %8s", "-");
     }
@@ -558,13 +574,17 @@ void printTarget(const char* what, double ratio, bool met) {
     }
 }
 
-// One table per mode; the targets are judged on the warm figures.
+// One table per mode.
 void printTable(const SummaryReporter& reporter, const TestFiles& files, Mode mode) {
     const double floor = reporter.milliseconds("3MiB", Method::Floor, mode);
-    std::printf("\n%s (%s), median ms; the floor is a memcpy of the 3 MiB output\n", modeName(mode),
-                mode == Mode::Warm ? "output memory reused" : "new mappings, first-touch faults");
-    std::printf("%-11s %8s %8s %8s %8s %9s %9s %9s\n", "format", "loader", "floor", "hand", "stb",
-                "ld/floor", "ld/hand", "stb/ld");
+    std::printf(
+        "\n%s (%s), median ms; the floor is a memcpy of the 3 MiB output (%.0f page "
+        "faults); flt: minor page faults per load\n",
+        modeName(mode),
+        mode == Mode::Warm ? "output memory reused" : "new mappings, first-touch faults",
+        reporter.faults("3MiB", Method::Floor, mode));
+    std::printf("%-11s %8s %8s %8s %8s %9s %9s %9s %8s %8s\n", "format", "loader", "floor", "hand",
+                "stb", "ld/floor", "ld/hand", "stb/ld", "ld flt", "stb flt");
     for (const TestFile& file : files.all()) {
         const double loader = reporter.milliseconds(file.kind, Method::Loader, mode);
         const double hand = reporter.milliseconds(file.kind, Method::HandLoop, mode);
@@ -574,6 +594,8 @@ void printTable(const SummaryReporter& reporter, const TestFiles& files, Mode mo
         printRatio(ratio(loader, floor));
         printRatio(ratio(loader, hand));
         printRatio(ratio(stb, loader));
+        printFaults(reporter.faults(file.kind, Method::Loader, mode));
+        printFaults(reporter.faults(file.kind, Method::Stb, mode));
         std::printf("\n");
     }
 }
@@ -582,7 +604,7 @@ void printTargets(const SummaryReporter& reporter, const TestFiles& files) {
     const auto warm = [&reporter](const char* kind, Method method) {
         return reporter.milliseconds(kind, method, Mode::Warm);
     };
-    std::printf("\ntargets (warm)\n");
+    std::printf("\ntargets\n");
     const double floorRatio = ratio(warm("24-bit", Method::Loader), warm("3MiB", Method::Floor));
     printTarget("24-bit loader / memcpy floor <= 4", floorRatio, floorRatio <= 4);
     const double handRatio = ratio(warm("8-bit", Method::Loader), warm("8-bit", Method::HandLoop));
@@ -591,8 +613,17 @@ void printTargets(const SummaryReporter& reporter, const TestFiles& files) {
         if (warm(file.kind, Method::Stb) <= 0) continue;  // stb_image does not read it
         const double stbRatio =
             ratio(warm(file.kind, Method::Stb), warm(file.kind, Method::Loader));
-        const std::string what = std::string(file.kind) + " stb_image / loader >= 3";
+        const std::string what = std::string(file.kind) + " warm stb_image / loader >= 3";
         printTarget(what.c_str(), stbRatio, stbRatio >= 3);
+    }
+    // A program that loads once only ever meets the fresh case.
+    for (const TestFile& file : files.all()) {
+        const double stb = reporter.milliseconds(file.kind, Method::Stb, Mode::Fresh);
+        if (stb <= 0) continue;
+        const double stbRatio =
+            ratio(stb, reporter.milliseconds(file.kind, Method::Loader, Mode::Fresh));
+        const std::string what = std::string(file.kind) + " fresh stb_image / loader >= 1.5";
+        printTarget(what.c_str(), stbRatio, stbRatio >= 1.5);
     }
 }
 
@@ -606,7 +637,10 @@ void printPeak(long long bytes) {
 
 // Most heap bytes live at once during one load, per byte of RGB output.
 void printPeaks(const TestFiles& files) {
-    std::printf("\npeak heap bytes per output byte\n%-11s %8s %8s\n", "format", "loader", "stb");
+    std::printf(
+        "\npeak heap bytes per output byte (a surface that is a mapping of its own is not"
+        " counted)\n%-11s %8s %8s\n",
+        "format", "loader", "stb");
     for (const TestFile& file : files.all()) {
         std::printf("%-11s", file.kind);
         printPeak(peakHeapBytes([&file] { return loadOnce(file); }));

@@ -8,11 +8,13 @@
  *   cpu_us N
  *
  * When SWAP_COUNTER_FIRST_FRAME names a file, the first swap also writes to it, as soon as it
- * returns, the wall-clock time of that moment in microseconds since the epoch and the CPU
- * microseconds the process has used up to then:
+ * returns, the wall-clock time of that moment in microseconds since the epoch, the CPU
+ * microseconds the process has used up to then and its minor page faults (first touches of
+ * memory: a count that stays the same from run to run while times drift):
  *
  *   first_frame_us N
  *   first_frame_cpu_us N
+ *   first_frame_minflt N
  *
  * The real-time clock, not the monotonic one, so a script can subtract a time it took itself
  * just before starting the program (bash's EPOCHREALTIME).
@@ -36,6 +38,7 @@ static volatile sig_atomic_t swapCount;
 /* Volatile so the handler, which may interrupt any thread, sees them set before the count. */
 static volatile int64_t firstSwapWallMicroseconds;
 static volatile int64_t firstSwapCpuMicroseconds;
+static volatile int64_t firstSwapMinorFaults;
 
 static int64_t wallMicroseconds(void) {
     struct timespec now;
@@ -49,6 +52,12 @@ static int64_t cpuMicroseconds(void) {
     getrusage(RUSAGE_SELF, &usage);
     return ((int64_t)usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000 +
            usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+}
+
+static int64_t minorFaults(void) {
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
 }
 
 /* The handler may only call async-signal-safe functions, so no stdio: numbers are formatted
@@ -76,11 +85,13 @@ static void reportFirstFrame(void) {
     if (!path) return;
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    char text[96];
+    char text[128];
     size_t used = appendText(text, 0, "first_frame_us ");
     used = appendNumber(text, used, (int64_t)now.tv_sec * 1000000 + now.tv_nsec / 1000);
     used = appendText(text, used, "\nfirst_frame_cpu_us ");
     used = appendNumber(text, used, firstSwapCpuMicroseconds);
+    used = appendText(text, used, "\nfirst_frame_minflt ");
+    used = appendNumber(text, used, firstSwapMinorFaults);
     used = appendText(text, used, "\n");
     const int file = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (file < 0) return;
@@ -98,6 +109,7 @@ void glXSwapBuffers(Display* display, GLXDrawable drawable) {
     if (swapCount == 0) {
         firstSwapWallMicroseconds = wallMicroseconds();
         firstSwapCpuMicroseconds = cpuMicroseconds();
+        firstSwapMinorFaults = minorFaults();
         reportFirstFrame();
     }
     swapCount = swapCount + 1;

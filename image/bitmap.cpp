@@ -14,7 +14,9 @@
 #include <optional>
 
 #include "image/byte_reader.h"
+#include "image/checked_size.h"
 #include "image/dib.h"
+#include "image/fresh_memory.h"
 #include "image/mapped_file.h"
 #include "image/message_box.h"
 
@@ -42,9 +44,6 @@ constexpr const char* kCaption = "Error";
 
 enum class Failure { None, OutOfMemory, UnknownFormat, ConversionError };
 
-struct FreeDeleter {
-    void operator()(void* block) const { std::free(block); }
-};
 using PixelBlock = std::unique_ptr<unsigned char, FreeDeleter>;
 
 void report(Failure failure) {
@@ -198,17 +197,14 @@ Failure readTable(ByteReader table, size_t entrySize, DibDescription& descriptio
     return Failure::None;
 }
 
-uint32_t rowCount(const InfoHeader& info) {
-    return static_cast<uint32_t>(std::abs(int64_t{info.height}));
-}
-
 // Rejects what no surface should be made for, before anything is allocated for it.
 Failure checkDimensions(const InfoHeader& info) {
     if (info.width <= 0 || info.height == 0) return Failure::ConversionError;
-    const uint64_t rows = rowCount(info);
+    const uint32_t rows = rowCount(info);
     if (info.width > kMaxSide || rows > kMaxSide) return Failure::OutOfMemory;
-    const uint64_t stride = (uint64_t(info.width) * 3 + 3) / 4 * 4;
-    if (stride > kMaxSurfaceBytes / rows) return Failure::OutOfMemory;
+    const size_t stride = (size_t(info.width) * 3 + 3) / 4 * 4;
+    const std::optional<size_t> bytes = checkedProduct(stride, rows);
+    if (!bytes || *bytes > kMaxSurfaceBytes) return Failure::OutOfMemory;
     return Failure::None;
 }
 
@@ -267,7 +263,8 @@ Failure extract(const InfoHeader& info, const Surface& surface, Image*& image) {
     const uint32_t width = static_cast<uint32_t>(info.width);
     const uint32_t rows = rowCount(info);
     const size_t rowBytes = size_t{width} * 3;
-    PixelBlock rgb(static_cast<unsigned char*>(std::malloc(rowBytes * rows)));
+    // Bounded by the surface's size, which checkDimensions has bounded.
+    PixelBlock rgb(static_cast<unsigned char*>(allocateForFill(rowBytes * rows)));
     if (!rgb) return Failure::OutOfMemory;
     const bool topDown = info.height < 0;
     for (uint32_t row = 0; row < rows; ++row) {

@@ -7,8 +7,11 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "image/bitmap.h"
+#include "image/checked_size.h"
+#include "image/fresh_memory.h"
 
 const char colourImageName[] = "1024.bmp";
 const char alphaImageName[] = "1024a.bmp";
@@ -18,25 +21,36 @@ namespace {
 constexpr size_t kTexelBytes = 4;
 constexpr unsigned char kOpaque = 255;
 
-struct ImageDeleter {
-    void operator()(Image* image) const {
-        std::free(image->rgb);
-        std::free(image);
-    }
+// The block from new, and where in it the texels start: a large block has a large page more,
+// so that they can start on one and be backed by them.
+struct Staging {
+    std::unique_ptr<unsigned char[]> block;
+    unsigned char* texels = nullptr;
 };
-using ImagePtr = std::unique_ptr<Image, ImageDeleter>;
-using Staging = std::unique_ptr<unsigned char[]>;
 
 size_t pixelCount(const Image& image) {
     return static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
 }
 
-// Null when the block cannot be had; the size is checked before it is formed.
+// Empty when the block cannot be had; the size is checked before it is formed.
 Staging allocateStaging(const Image& colour) {
-    if (colour.width <= 0 || colour.height <= 0) return nullptr;
-    const size_t pixels = pixelCount(colour);
-    if (pixels > SIZE_MAX / kTexelBytes) return nullptr;
-    return Staging(new (std::nothrow) unsigned char[pixels * kTexelBytes]);
+    if (colour.width <= 0 || colour.height <= 0) return {};
+    const std::optional<size_t> bytes = checkedProduct(pixelCount(colour), kTexelBytes);
+    if (!bytes) return {};
+    Staging staging;
+    if (!suitsLargePages(*bytes)) {
+        staging.block.reset(new (std::nothrow) unsigned char[*bytes]);
+        staging.texels = staging.block.get();
+        return staging;
+    }
+    const std::optional<size_t> span = largePageMultiple(*bytes);
+    if (!span || *span > SIZE_MAX - kLargePageBytes) return {};
+    staging.block.reset(new (std::nothrow) unsigned char[*span + kLargePageBytes]);
+    if (!staging.block) return {};
+    staging.texels = reinterpret_cast<unsigned char*>(
+        largePageAbove(reinterpret_cast<uintptr_t>(staging.block.get())));
+    prepareForFill(staging.texels, *bytes, *span);
+    return staging;
 }
 
 // Texel j takes colour pixel j and the red byte of alpha pixel j. Texels past the end of the
@@ -69,15 +83,15 @@ GLuint uploadTexture(const Image& colour, const Image* alpha) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
 
     const Staging staging = allocateStaging(colour);
-    if (!staging) {
+    if (!staging.block) {
         // No texels, no texture: deleting it also unbinds it, so the squares draw untextured.
         glDeleteTextures(1, &name);
         return 0;
     }
-    fillStaging(staging.get(), colour, alpha);
+    fillStaging(staging.texels, colour, alpha);
     // Rows are width × 4 bytes, so GL's default unpack alignment of 4 fits.
     glTexImage2D(GL_TEXTURE_2D, 0, 4, colour.width, colour.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 staging.get());
+                 staging.texels);
     return name;
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <utility>
 
 enum class Compression : uint32_t {
@@ -65,6 +66,16 @@ struct DescriptionRelease {
 using DescriptionBlock = std::unique_ptr<DibDescription, DescriptionRelease>;
 
 class Surface;
+
+// Rows of the image a header describes, whichever way they are stored.
+uint32_t rowCount(const InfoHeader& header);
+
+// Bytes in a stored row of `width` pixels: whole bytes, padded to a multiple of 4. Empty where
+// that does not fit in a size_t.
+std::optional<size_t> sourceStride(uint32_t width, uint32_t bitCount);
+
+// Whether `surface` exists and has the width and rows that `header` describes.
+bool describesSurface(const InfoHeader& header, const Surface& surface);
 
 // The platform's conversion. Renders `available` bytes of pixel data at `pixels` into `surface`,
 // which must have |height| rows of width pixels. Never reads outside [pixels, pixels +

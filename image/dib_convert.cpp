@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "image/byte_reader.h"
+#include "image/checked_size.h"
 #include "image/dib.h"
 
 namespace {
@@ -107,12 +108,6 @@ Channel makeChannel(uint32_t mask) {
 
 Channels makeChannels(const ColourMasks& masks) {
     return {makeChannel(masks.blue), makeChannel(masks.green), makeChannel(masks.red)};
-}
-
-// Source rows hold whole bytes and are padded to a multiple of 4 bytes.
-std::optional<size_t> sourceStride(uint32_t width, uint32_t bitCount) {
-    if (width > (SIZE_MAX - 31) / bitCount) return std::nullopt;
-    return (size_t{width} * bitCount + 31) / 32 * 4;
 }
 
 // Whole pixels held in the first `bytes` bytes of a row.
@@ -382,14 +377,24 @@ private:
     uint8_t absoluteCount_ = 0;
 };
 
-bool describesSurface(const InfoHeader& header, const Surface& surface) {
-    if (!surface || header.width <= 0 || header.height == 0) return false;
-    const uint32_t rows = header.height < 0 ? 0u - static_cast<uint32_t>(header.height)
-                                            : static_cast<uint32_t>(header.height);
-    return surface.width() == static_cast<uint32_t>(header.width) && surface.rows() == rows;
+}  // namespace
+
+uint32_t rowCount(const InfoHeader& header) {
+    return header.height < 0 ? 0u - static_cast<uint32_t>(header.height)
+                             : static_cast<uint32_t>(header.height);
 }
 
-}  // namespace
+std::optional<size_t> sourceStride(uint32_t width, uint32_t bitCount) {
+    const std::optional<size_t> bits = checkedProduct(width, bitCount);
+    if (!bits || *bits > SIZE_MAX - 31) return std::nullopt;
+    return (*bits + 31) / 32 * 4;
+}
+
+bool describesSurface(const InfoHeader& header, const Surface& surface) {
+    return surface && header.width > 0 && header.height != 0 &&
+           surface.width() == static_cast<uint32_t>(header.width) &&
+           surface.rows() == rowCount(header);
+}
 
 bool encodingAccepted(const DibDescription& description) {
     const InfoHeader& header = description.header;

@@ -11,8 +11,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "image/dib.h"
+#include "image/image.h"
 
 static_assert(sizeof(InfoHeader) == sizeof(BITMAPINFOHEADER));
 static_assert(sizeof(PaletteEntry) == sizeof(RGBQUAD));
@@ -36,10 +38,6 @@ struct GdiSurface {
     }
 };
 
-struct FreeDeleter {
-    void operator()(void* block) const { std::free(block); }
-};
-
 const BITMAPINFO* asBitmapInfo(const DibDescription& description) {
     return reinterpret_cast<const BITMAPINFO*>(&description);
 }
@@ -59,17 +57,6 @@ BITMAPINFO* describeTarget(uint32_t width, uint32_t rows) {
     return target;
 }
 
-uint32_t rowCount(const InfoHeader& header) {
-    return header.height < 0 ? 0u - static_cast<uint32_t>(header.height)
-                             : static_cast<uint32_t>(header.height);
-}
-
-bool describesSurface(const InfoHeader& header, const Surface& surface) {
-    return surface && header.width > 0 && header.height != 0 &&
-           surface.width() == static_cast<uint32_t>(header.width) &&
-           surface.rows() == rowCount(header);
-}
-
 uint32_t setBits(const GdiSurface& objects, uint32_t firstLine, uint32_t lines, const void* pixels,
                  const BITMAPINFO* description) {
     const int converted = SetDIBits(objects.context, objects.section, firstLine, lines, pixels,
@@ -79,11 +66,6 @@ uint32_t setBits(const GdiSurface& objects, uint32_t firstLine, uint32_t lines, 
     return static_cast<uint32_t>(converted);
 }
 
-// Source rows: whole bytes, padded to a multiple of 4.
-uint64_t sourceStride(uint64_t width, uint32_t bitCount) {
-    return (width * bitCount + 31) / 32 * 4;
-}
-
 // The whole pixels of a row that the data holds only in part go to GDI as a row of their own
 // width, copied and padded, since GDI reads a row to its padded end; it then writes only those
 // pixels of the surface's row. False when there is not one whole pixel, or GDI fails.
@@ -91,14 +73,16 @@ bool convertPartialRow(DibDescription source, uint32_t row, const uint8_t* bytes
                        const GdiSurface& objects) {
     const uint32_t bits = source.header.bitCount;
     const uint64_t whole = bits >= 8 ? available / (bits / 8) : uint64_t{available} * (8 / bits);
-    const uint64_t pixels = std::min<uint64_t>(whole, static_cast<uint64_t>(source.header.width));
+    const uint32_t pixels = static_cast<uint32_t>(
+        std::min<uint64_t>(whole, static_cast<uint64_t>(source.header.width)));
     if (pixels == 0) return false;
-    const size_t stride = static_cast<size_t>(sourceStride(pixels, bits));
-    std::unique_ptr<uint8_t, FreeDeleter> copy(static_cast<uint8_t*>(std::calloc(1, stride)));
+    const std::optional<size_t> stride = sourceStride(pixels, bits);
+    if (!stride) return false;
+    std::unique_ptr<uint8_t, FreeDeleter> copy(static_cast<uint8_t*>(std::calloc(1, *stride)));
     if (!copy) return false;
-    std::memcpy(copy.get(), bytes, static_cast<size_t>((pixels * bits + 7) / 8));
+    std::memcpy(copy.get(), bytes, (size_t{pixels} * bits + 7) / 8);
     source.header.width = static_cast<int32_t>(pixels);
-    source.header.imageSize = static_cast<uint32_t>(stride);
+    source.header.imageSize = static_cast<uint32_t>(*stride);
     return setBits(objects, row, 1, copy.get(), asBitmapInfo(source)) != 0;
 }
 
@@ -112,11 +96,13 @@ uint32_t convertRows(const DibDescription& description, const uint8_t* pixels, s
     const uint32_t rows = rowCount(header);
     DibDescription source = description;
     source.header.height = static_cast<int32_t>(rows);
-    const uint64_t stride = sourceStride(static_cast<uint64_t>(header.width), header.bitCount);
-    const uint32_t lines = static_cast<uint32_t>(std::min<uint64_t>(rows, available / stride));
+    const std::optional<size_t> stride =
+        sourceStride(static_cast<uint32_t>(header.width), header.bitCount);
+    if (!stride) return 0;
+    const uint32_t lines = static_cast<uint32_t>(std::min<uint64_t>(rows, available / *stride));
     if (lines > 0 && setBits(objects, 0, lines, pixels, asBitmapInfo(source)) == 0) return 0;
     if (lines == rows) return rows;
-    const size_t done = static_cast<size_t>(lines * stride);
+    const size_t done = lines * *stride;
     const bool partial = convertPartialRow(source, lines, pixels + done, available - done, objects);
     return partial || lines > 0 ? rows : 0;
 }

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <utility>
 
 MappedFile MappedFile::open(const char* path) {
     MappedFile file;
@@ -32,11 +31,4 @@ MappedFile MappedFile::open(const char* path) {
 MappedFile::~MappedFile() {
     if (data_ != nullptr) munmap(const_cast<uint8_t*>(data_), size_);
     if (file_ >= 0) close(static_cast<int>(file_));
-}
-
-void MappedFile::swap(MappedFile& other) noexcept {
-    std::swap(file_, other.file_);
-    std::swap(mapping_, other.mapping_);
-    std::swap(data_, other.data_);
-    std::swap(size_, other.size_);
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 // A read-only private mapping of a whole file, owned by this object: unmapped and closed when it
 // goes. Move-only. Empty (false) when the file cannot be opened or mapped, which includes an
@@ -25,7 +26,12 @@ public:
     size_t size() const { return size_; }
 
 private:
-    void swap(MappedFile& other) noexcept;
+    void swap(MappedFile& other) noexcept {
+        std::swap(file_, other.file_);
+        std::swap(mapping_, other.mapping_);
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
+    }
 
     // The platform's open file (a descriptor or a handle; -1 for none) and, where the platform
     // has one, its mapping object (0 for none).

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <utility>
 
 #include "image/mapped_file.h"
 
@@ -46,11 +45,4 @@ MappedFile::~MappedFile() {
     if (data_ != nullptr) UnmapViewOfFile(data_);
     if (mapping_ != 0) CloseHandle(handleOf(mapping_));
     if (file_ != -1) CloseHandle(handleOf(file_));
-}
-
-void MappedFile::swap(MappedFile& other) noexcept {
-    std::swap(file_, other.file_);
-    std::swap(mapping_, other.mapping_);
-    std::swap(data_, other.data_);
-    std::swap(size_, other.size_);
 }

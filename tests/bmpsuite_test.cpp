@@ -55,14 +55,6 @@ bool classicHeader(const FileHeader& header) {
 
 // --- what the loader makes of it ----------------------------------------------------------
 
-struct ImageDeleter {
-    void operator()(Image* image) const {
-        std::free(image->rgb);
-        std::free(image);
-    }
-};
-using ImagePtr = std::unique_ptr<Image, ImageDeleter>;
-
 struct Outcome {
     ImagePtr image;
     std::vector<RecordedMessage> messages;

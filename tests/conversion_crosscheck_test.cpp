@@ -28,14 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-struct ImageDeleter {
-    void operator()(Image* image) const {
-        std::free(image->rgb);
-        std::free(image);
-    }
-};
-using ImagePtr = std::unique_ptr<Image, ImageDeleter>;
-
 struct Decoded {
     ImagePtr image;
     std::vector<RecordedMessage> messages;

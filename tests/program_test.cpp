@@ -7,6 +7,7 @@
 
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -184,9 +185,17 @@ TEST(ProgramWithoutDisplay, ExitsWithAnErrorNamingTheDisplay) {
         const char* name;
         std::vector<std::string> command;
     };
+    // The program's own clean environment, less the display the desktop set.
+    std::vector<std::string> withoutDisplay = program_command::program(BLENDSPIN_PATH);
+    withoutDisplay.erase(std::remove_if(withoutDisplay.begin(), withoutDisplay.end(),
+                                        [](const std::string& argument) {
+                                            return argument.rfind("DISPLAY=", 0) == 0;
+                                        }),
+                         withoutDisplay.end());
     const Case cases[] = {
-        {"DISPLAY unset", {"env", "-u", "DISPLAY", BLENDSPIN_PATH}},
-        {"DISPLAY names no server", {"env", "DISPLAY=" + unusedDisplay, BLENDSPIN_PATH}},
+        {"DISPLAY unset", withoutDisplay},
+        {"DISPLAY names no server",
+         program_command::program(BLENDSPIN_PATH, {"DISPLAY=" + unusedDisplay})},
     };
     for (const Case& noDisplay : cases) {
         SCOPED_TRACE(noDisplay.name);

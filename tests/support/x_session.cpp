@@ -181,9 +181,14 @@ bool windowManagerTakesWindows(Display* display, std::chrono::milliseconds timeo
 }
 
 std::vector<std::string> XSession::windowManagerCommand(const std::string& name) {
-    // Its own home, so that no user settings count and nothing is left behind.
+    // Its own home, so that no user settings count and nothing is left behind, and none of the
+    // machine's D-Bus: those that need a bus get one of their own below.
     const std::string& homePath = home_->path();
-    std::vector<std::string> command{"setsid", "env", "HOME=" + homePath,
+    std::vector<std::string> command{"setsid",
+                                     "env",
+                                     "-u",
+                                     "DBUS_SESSION_BUS_ADDRESS",
+                                     "HOME=" + homePath,
                                      "XDG_CONFIG_HOME=" + homePath};
     if (name == "mutter" || name == "kwin_x11") {
         // Their sockets and lock files, in a folder only this user may enter, as a login has.

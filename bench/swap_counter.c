@@ -15,6 +15,11 @@
  *   first_frame_us N
  *   first_frame_cpu_us N
  *   first_frame_minflt N
+ *   upload_us N
+ *   upload_minflt N
+ *
+ * The last two are what glTexImage2D took by then, in wall-clock microseconds and minor page
+ * faults: the GL's own copy of the texture, which the program hands over but does not make.
  *
  * The real-time clock, not the monotonic one, so a script can subtract a time it took itself
  * just before starting the program (bash's EPOCHREALTIME).
@@ -32,6 +37,8 @@
 #include <unistd.h>
 
 typedef void (*SwapBuffersFunction)(Display*, GLXDrawable);
+typedef void (*TexImageFunction)(GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum,
+                                 const void*);
 
 static const char* reportPath;
 static volatile sig_atomic_t swapCount;
@@ -39,6 +46,8 @@ static volatile sig_atomic_t swapCount;
 static volatile int64_t firstSwapWallMicroseconds;
 static volatile int64_t firstSwapCpuMicroseconds;
 static volatile int64_t firstSwapMinorFaults;
+static int64_t uploadWallMicroseconds;
+static int64_t uploadMinorFaults;
 
 static int64_t wallMicroseconds(void) {
     struct timespec now;
@@ -85,18 +94,36 @@ static void reportFirstFrame(void) {
     if (!path) return;
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    char text[128];
+    char text[192];
     size_t used = appendText(text, 0, "first_frame_us ");
     used = appendNumber(text, used, (int64_t)now.tv_sec * 1000000 + now.tv_nsec / 1000);
     used = appendText(text, used, "\nfirst_frame_cpu_us ");
     used = appendNumber(text, used, firstSwapCpuMicroseconds);
     used = appendText(text, used, "\nfirst_frame_minflt ");
     used = appendNumber(text, used, firstSwapMinorFaults);
+    used = appendText(text, used, "\nupload_us ");
+    used = appendNumber(text, used, uploadWallMicroseconds);
+    used = appendText(text, used, "\nupload_minflt ");
+    used = appendNumber(text, used, uploadMinorFaults);
     used = appendText(text, used, "\n");
     const int file = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (file < 0) return;
     if (write(file, text, used) != (ssize_t)used) abort();
     close(file);
+}
+
+void glTexImage2D(GLenum target, GLint level, GLint internalFormat, GLsizei width, GLsizei height,
+                  GLint border, GLenum format, GLenum type, const void* pixels) {
+    static TexImageFunction realTexImage;
+    if (!realTexImage) {
+        realTexImage = (TexImageFunction)dlsym(RTLD_NEXT, "glTexImage2D");
+        if (!realTexImage) abort();
+    }
+    const int64_t wall = wallMicroseconds();
+    const int64_t faults = minorFaults();
+    realTexImage(target, level, internalFormat, width, height, border, format, type, pixels);
+    uploadWallMicroseconds += wallMicroseconds() - wall;
+    uploadMinorFaults += minorFaults() - faults;
 }
 
 void glXSwapBuffers(Display* display, GLXDrawable drawable) {

@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "image/dib.h"
+#include "image/fresh_memory.h"
 #include "image/image.h"
 
 static_assert(sizeof(InfoHeader) == sizeof(BITMAPINFOHEADER));
@@ -204,6 +205,8 @@ Surface Surface::create(uint32_t width, uint32_t rows) {
     objects->section =
         CreateDIBSection(objects->context, objects->target, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (objects->section == nullptr || bits == nullptr) return surface;
+    const size_t bytes = static_cast<size_t>(stride * rows);
+    if (suitsLargePages(bytes)) prepareForFill(bits, bytes, bytes);
     const HGDIOBJ previous = SelectObject(objects->context, objects->section);
     if (previous == nullptr || previous == HGDI_ERROR) return surface;
 

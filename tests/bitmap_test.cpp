@@ -15,6 +15,10 @@
 #include <cstddef>
 #endif
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -425,6 +429,27 @@ TEST_F(BitmapTest, BitfieldMasksAreCarriedWithAndWithoutFileHeader) {
     EXPECT_TRUE(recordedMessages().empty());
 }
 
+// 0 when a 24-bit file decodes to its pixels with blue and red swapped.
+int decodesToItsPixels(const Bytes& file, const Bytes& stored) {
+    const ImagePtr image(decodeBitmap(file.data(), file.size()));
+    if (!image) return 2;
+    for (size_t i = 0; i < stored.size(); i += 3) {
+        if (image->rgb[i] != stored[i + 2] || image->rgb[i + 1] != stored[i + 1] ||
+            image->rgb[i + 2] != stored[i]) {
+            return 3;
+        }
+    }
+    return 0;
+}
+
+// 1024 × 1024 at 24 bits: surface and output are large blocks; rows need no padding.
+Bmp largeBmp() {
+    Bmp bmp = Bmp().size(1024, 1024);
+    bmp.pixels.resize(size_t{1024} * 1024 * 3);
+    for (size_t i = 0; i < bmp.pixels.size(); ++i) bmp.pixels[i] = uint8_t(i * 7 + i / 4093);
+    return bmp;
+}
+
 #ifdef __linux__
 // The rest of the process gets no huge pages, and madvise(MADV_POPULATE_WRITE) fails as on a
 // kernel before 5.14. True once both are in force; neither can be taken back.
@@ -447,24 +472,8 @@ bool refuseLargePagesAndPopulating() {
            madvise(page, sizeof page, MADV_POPULATE_WRITE) == -1 && errno == EINVAL;
 }
 
-// 0 when a 24-bit file decodes to its pixels with blue and red swapped.
-int decodesToItsPixels(const Bytes& file, const Bytes& stored) {
-    const ImagePtr image(decodeBitmap(file.data(), file.size()));
-    if (!image) return 2;
-    for (size_t i = 0; i < stored.size(); i += 3) {
-        if (image->rgb[i] != stored[i + 2] || image->rgb[i + 1] != stored[i + 1] ||
-            image->rgb[i + 2] != stored[i]) {
-            return 3;
-        }
-    }
-    return 0;
-}
-
 TEST(BitmapLargeBlocks, DecodeTheSameWhereHugePagesAndPopulatingAreRefused) {
-    // 1024 × 1024 at 24 bits: surface and output are large blocks; rows need no padding.
-    Bmp bmp = Bmp().size(1024, 1024);
-    bmp.pixels.resize(size_t{1024} * 1024 * 3);
-    for (size_t i = 0; i < bmp.pixels.size(); ++i) bmp.pixels[i] = uint8_t(i * 7 + i / 4093);
+    const Bmp bmp = largeBmp();
     const Bytes file = encode(bmp);
     ASSERT_EQ(decodesToItsPixels(file, bmp.pixels), 0) << "as the system allows";
     // In a child, since the refusals last for the rest of the process.
@@ -476,6 +485,21 @@ TEST(BitmapLargeBlocks, DecodeTheSameWhereHugePagesAndPopulatingAreRefused) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not refused, 2: no image, 3: other pixels";
+}
+#endif
+
+#ifdef _WIN32
+// Run again by a lane that may lock no memory (tests/windows.cmake), which sets the variable.
+TEST(BitmapLargeBlocks, DecodeTheSameWhereLockingIsRefused) {
+    if (std::getenv("BLENDSPIN_LOCKING_REFUSED") == nullptr) GTEST_SKIP() << "locking allowed";
+    const size_t probeBytes = size_t{1} << 20;
+    void* probe = VirtualAlloc(nullptr, probeBytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_NE(probe, nullptr);
+    const bool locked = VirtualLock(probe, probeBytes);
+    VirtualFree(probe, 0, MEM_RELEASE);
+    ASSERT_FALSE(locked) << "locking is not refused";
+    const Bmp bmp = largeBmp();
+    EXPECT_EQ(decodesToItsPixels(encode(bmp), bmp.pixels), 0);
 }
 #endif
 

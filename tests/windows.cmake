@@ -21,6 +21,15 @@ foreach(test bitmap_test bmpsuite_test)
     set_tests_properties(${test} PROPERTIES LABELS loader TIMEOUT 300)
 endforeach()
 
+# The large blocks once more where Windows refuses to lock them, as it may for any account:
+# under Wine, locking is mlock, refused by the limits the script sets.
+add_test(NAME bitmap_test_locking_refused
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/without_locking.sh
+        ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:bitmap_test>
+        --gtest_filter=BitmapLargeBlocks.*)
+set_tests_properties(bitmap_test_locking_refused PROPERTIES LABELS loader TIMEOUT 300
+    ENVIRONMENT BLENDSPIN_LOCKING_REFUSED=1)
+
 add_executable(conversion_crosscheck_test conversion_crosscheck_test.cpp)
 target_link_libraries(conversion_crosscheck_test PRIVATE bitmap message_recorder
     windows_test_support GTest::gtest_main)

@@ -30,8 +30,10 @@ constexpr int kRestingLooksPerQuestion = 10;
 //             one shown starts a switch, to Entering or Leaving.
 //   Entering: until the window covers one monitor (moved there where the window manager
 //             leaves that to the program).
-//   Leaving:  until the window is back where it was (put right by a few moves, which teach
-//             the watch what the window manager adds to a requested position).
+//   Leaving:  until the window keeps still out of full screen: where it was restored for the
+//             program, wherever that is; where the program asked for its place, once there
+//             (put right by a few moves, which teach the watch what the window manager adds to
+//             a requested position).
 // A switch goes back to Resting once it has landed or the landing time has run out, and a press
 // made meanwhile acts in that same look. The geometry to go back to lives in App::saved*, as
 // the position to ask for; the client area lands there plus the move offset.
@@ -97,11 +99,18 @@ void enterFullScreen(App& app) {
     if (glutThinksFullScreen) window_system::requestFullScreen(true);
 }
 
+// Where someone keeps the window's place through full screen (the window manager, or GLUT on
+// Windows), clearing the state brings it back there, to its tile under a tiling layout; a
+// request for the old size and place would fight that. Elsewhere the program asks for them.
 void leaveFullScreen(const App& app) {
-    const bool glutThinksFullScreen = glutGet(GLUT_FULL_SCREEN) != 0;
+    if (glutGet(GLUT_FULL_SCREEN) != 0) {
+        glutLeaveFullScreen();
+    } else {
+        window_system::requestFullScreen(false);
+    }
+    if (window_system::restoresWindow()) return;
     glutReshapeWindow(app.savedWidth, app.savedHeight);
     glutPositionWindow(app.savedX, app.savedY);
-    if (!glutThinksFullScreen) window_system::requestFullScreen(false);
 }
 
 void startSwitch(App& app) {
@@ -135,15 +144,16 @@ bool fullScreenLanded(const App& app, bool showsFullScreen) {
     return false;
 }
 
-// The move that leaving full screen asks for lands offset where a window manager places the
-// frame there, or ignores a window moving to where it already is; the offset is learnt from
-// where the window came to rest, and the saved position moves by what it missed, so the target
-// stays where it was.
+// Back from full screen once the window keeps still out of it. Where the window was restored
+// for the program, that is final: the place is the window manager's, or the user's if they
+// moved it meanwhile. The move the program asks for itself lands offset where a window manager
+// places the frame there, or ignores a window moving to where it already is; the offset is
+// learnt from where the window came to rest, and the saved position moves by what it missed,
+// so the target stays where it was.
 bool windowLanded(App& app, bool showsFullScreen) {
-    if (showsFullScreen || watch.seen.width != app.savedWidth ||
-        watch.seen.height != app.savedHeight || !keptStill()) {
-        return false;
-    }
+    if (showsFullScreen || !keptStill()) return false;
+    if (window_system::restoresWindow()) return true;
+    if (watch.seen.width != app.savedWidth || watch.seen.height != app.savedHeight) return false;
     const Rect target = restoreTarget(app);
     if (watch.seen == target || watch.corrections >= kMaxCorrections) return true;
     ++watch.corrections;

@@ -32,6 +32,10 @@ bool showsFullScreen();
 // its own call would then do nothing, or the opposite.
 void requestFullScreen(bool on);
 
+// Whether someone else brings the window back to its place and size when full screen ends: a
+// window manager that switches full screen itself keeps them, or lays the window out anew.
+bool restoresWindow();
+
 // What a window manager is expected to add to a requested position before the client area
 // lands: the decoration above and left of it, where moves place the frame.
 Offset expectedMoveOffset();

@@ -1,6 +1,6 @@
 // The program's window under Windows. GLUT is the whole windowing system the program sees
-// there: its full screen covers the window's monitor, it knows the state because nothing else
-// changes it, and any offset that moves pick up is learnt from where the window lands.
+// there: its full screen covers the window's monitor and its own return puts the window back,
+// and it knows the state because nothing else changes it.
 #include <windows.h>
 
 #include <GL/freeglut.h>
@@ -19,6 +19,11 @@ void requestFullScreen(bool on) {
     } else {
         glutLeaveFullScreen();
     }
+}
+
+// freeglut keeps the window's rectangle when it goes full screen and puts it back after.
+bool restoresWindow() {
+    return true;
 }
 
 Offset expectedMoveOffset() {

@@ -182,6 +182,10 @@ void requestFullScreen(bool on) {
     XFlush(program.display);
 }
 
+bool restoresWindow() {
+    return windowManagerSwitchesFullScreen(programWindow().display);
+}
+
 // The frame's left and top, from _NET_FRAME_EXTENTS where the window manager sets it, else
 // from the frame window itself (twm sets nothing). Without a window manager there is none.
 Offset expectedMoveOffset() {

@@ -3,12 +3,13 @@
 
 BUILD_PACKAGES=(cmake g++ make pkg-config freeglut3-dev libglu1-mesa-dev libgl-dev libsdl2-dev
     libdbus-1-dev libx11-dev libxrandr-dev libxinerama-dev libpng-dev)
-# Window managers for the screen-mode lanes (some run in a D-Bus session of their own), xrandr,
+# Window managers for the screen-mode lanes (some run in a D-Bus session of their own), Wayland
+# compositors with XWayland for the lanes through it (xhost lets the tests into sway's), xrandr,
 # which splits the screen into two monitors for the two-monitor lanes, and zenity, which SDL
 # tries for its message boxes, so that case stays covered.
 TEST_PACKAGES=(libgtest-dev libbenchmark-dev libstb-dev xvfb xauth openbox xdotool libxtst-dev
     libxres-dev clang libclang-rt-14-dev xfwm4 metacity mutter kwin-x11 kwin-style-breeze fluxbox
-    icewm i3-wm twm dbus x11-xserver-utils zenity)
+    icewm i3-wm twm dbus x11-xserver-utils zenity kwin-wayland sway xwayland)
 DEMO_PACKAGES=(xvfb xauth xdotool)
 # Cross-building for Windows (tools/build_windows.sh) and running it under Wine; dpkg-dev
 # unpacks the freeglut source package, googletest ships GoogleTest's sources.

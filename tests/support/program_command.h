@@ -21,13 +21,14 @@ inline bool underWine() {
     return windowsProgram("BLENDSPIN_WINDOWS_PROGRAM") != nullptr;
 }
 
-// What the program gets of the test's environment: the display the test set, the search path,
+// What the program gets of the test's environment: the display the test set (and its
+// credentials, for a compositor's XWayland), the search path,
 // home, user and locale, and the sanitizers' and Wine's settings. Nothing else of the
 // machine's (a D-Bus address, say) reaches it, so a run does not depend on where it started.
 inline std::vector<std::string> cleanEnvironment() {
     std::vector<std::string> kept{"-i"};
     for (const char* name :
-         {"DISPLAY", "PATH", "HOME", "USER", "LANG", "ASAN_OPTIONS", "LSAN_OPTIONS",
+         {"DISPLAY", "XAUTHORITY", "PATH", "HOME", "USER", "LANG", "ASAN_OPTIONS", "LSAN_OPTIONS",
           "UBSAN_OPTIONS", "WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES"}) {
         if (const char* value = std::getenv(name)) kept.push_back(std::string(name) + "=" + value);
     }

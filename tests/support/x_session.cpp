@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 
 #include "tests/support/child_process.h"
@@ -64,6 +65,22 @@ bool holdsRedirect(Display* display) {
     return accessRefused;
 }
 
+bool hasProperty(Display* display, Window window, const char* name) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 0, False,
+                       AnyPropertyType, &type, &format, &count, &remaining, &data);
+    if (data != nullptr) XFree(data);
+    return type != None;
+}
+
+bool isCompositor(const std::string& name) {
+    return name == "mutter-wayland" || name == "kwin-wayland" || name == "sway" ||
+           name == "sway-floating";
+}
+
 bool writeFile(const std::string& path, const char* text) {
     std::ofstream file(path);
     file << text;
@@ -72,22 +89,26 @@ bool writeFile(const std::string& path, const char* text) {
 
 }  // namespace
 
-XSession::XSession(const Options& options) {
-    if (startServer(options) && (!options.twoMonitors || splitIntoTwoMonitors(options)) &&
-        !options.windowManager.empty()) {
+XSession::XSession(const Options& options) : windowManagerName_(options.windowManager) {
+    if (isCompositor(options.windowManager)) {
+        startCompositor(options);
+    } else if (startServer(options) && (!options.twoMonitors || splitIntoTwoMonitors(options)) &&
+               !options.windowManager.empty()) {
         startWindowManager(options.windowManager);
     }
 }
 
 // The server goes first: window managers end when it does, and the D-Bus session that some
-// run in ends with them.
+// run in ends with them. A compositor's recipe ends its XWayland itself.
 XSession::~XSession() {
     if (serverPid_ > 0) {
         kill(serverPid_, SIGTERM);
         waitpid(serverPid_, nullptr, 0);
+    } else if (windowManager_) {
+        kill(-windowManager_->pid(), SIGTERM);
     }
     if (windowManager_) {
-        windowManager_->waitForExit(std::chrono::seconds(2));
+        windowManager_->waitForExit(std::chrono::seconds(5));
         // Its group also holds what it started: a D-Bus session's daemon, and the services the
         // daemon started, outlive a window manager that had to be ended rather than exit.
         kill(-windowManager_->pid(), SIGTERM);
@@ -156,7 +177,7 @@ bool XSession::splitIntoTwoMonitors(const Options& options) {
 
 // A window manager announces itself a moment before it takes windows in, and a window mapped in
 // between is never mapped at all (freeglut then waits for it for good). A probe window, mapped
-// again until it is put in a frame, shows that it has got that far.
+// again until it is put in a frame or marked managed, shows that it has got that far.
 bool windowManagerTakesWindows(Display* display, std::chrono::milliseconds timeout) {
     const Window root = DefaultRootWindow(display);
     const Window probe = XCreateSimpleWindow(display, root, 0, 0, 16, 16, 0, 0, 0);
@@ -165,7 +186,10 @@ bool windowManagerTakesWindows(Display* display, std::chrono::milliseconds timeo
     XSizeHints hints{};
     hints.flags = USPosition;
     XSetWMNormalHints(display, probe, &hints);
-    const auto framed = [&] { return parentOf(display, probe) != root; };
+    // sway's XWayland puts no frame around a window, but marks it managed.
+    const auto framed = [&] {
+        return parentOf(display, probe) != root || hasProperty(display, probe, "WM_STATE");
+    };
     const bool taken = waitUntil(
         timeout,
         [&] {
@@ -231,15 +255,19 @@ bool XSession::startWindowManager(const std::string& name) {
         return false;
     }
     windowManager_ = std::make_unique<ChildProcess>(command);
+    return waitForWindowManager(name, name != "twm");
+}
+
+// Ready once it announces itself (twm announces nothing), has taken a window in and holds the
+// root's redirect.
+bool XSession::waitForWindowManager(const std::string& name, bool announces) {
     Display* display = XOpenDisplay(display_.c_str());
     if (display == nullptr) {
         error_ = "cannot connect to " + display_;
         return false;
     }
-    // twm announces nothing; the others are ready once they have framed a window and hold the
-    // root's redirect.
     constexpr auto kStartTimeout = std::chrono::seconds(30);
-    bool announced = name == "twm";
+    bool announced = !announces;
     waitUntil(kStartTimeout, [&] {
         announced = announced || windowManagerAnnounced(display);
         return announced || !windowManager_->running();
@@ -254,4 +282,74 @@ bool XSession::startWindowManager(const std::string& name) {
     else if (!ready)
         error_ = name + " frames windows but does not hold the root's redirect";
     return ready;
+}
+
+// The recipe starts the compositor with its XWayland and writes the variables that reach that
+// server into `environment` in its folder, once root's clients can connect.
+bool XSession::startCompositor(const Options& options) {
+    home_.emplace("compositor");
+    if (!home_->made()) {
+        error_ = "cannot make a folder for the compositor";
+        return false;
+    }
+    const int outputs = options.twoMonitors ? 2 : 1;
+    const std::string& name = options.windowManager;
+    std::vector<std::string> command{
+        "setsid",
+        COMPOSITOR_RECIPES "/" + name.substr(0, name.find('-')) + ".sh",
+        std::to_string(options.width / outputs),
+        std::to_string(options.height),
+        std::to_string(outputs),
+        home_->path()};
+    if (name == "sway-floating") command.push_back("floating");
+    windowManager_ = std::make_unique<ChildProcess>(command);
+    constexpr auto kStartTimeout = std::chrono::seconds(60);
+    std::ifstream report;
+    waitUntil(kStartTimeout, [&] {
+        report.open(home_->path("environment"));
+        return report.is_open() || !windowManager_->running();
+    });
+    if (!report.is_open()) {
+        error_ = name +
+                 (windowManager_->running() ? " did not start within a minute: "
+                                            : " ended while starting: ") +
+                 windowManager_->errorOutput();
+        return false;
+    }
+    unsetenv("XAUTHORITY");
+    unsetenv("DISPLAY");
+    for (std::string line; std::getline(report, line);) {
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos) {
+            setenv(line.substr(0, equals).c_str(), line.substr(equals + 1).c_str(), 1);
+        }
+    }
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr) {
+        error_ = name + " reported no DISPLAY";
+        return false;
+    }
+    display_ = display;
+    return waitForWindowManager(name, true);
+}
+
+// sway carries out no requests to move a window, and a request to size one centres it.
+void XSession::moveAsTheUser(Display* display, Window window, int dx, int dy) {
+    if (windowManagerName_.rfind("sway", 0) != 0) {
+        const WindowRect client = clientGeometry(display, window);
+        const FrameExtents frame = frameExtents(display, window).value_or(FrameExtents{});
+        XMoveWindow(display, window, client.x - frame.left + dx, client.y - frame.top + dy);
+        XSync(display, False);
+        return;
+    }
+    // A user drags the window to move it, so it has the focus after, as sway gives it.
+    const std::string criteria = "[id=" + std::to_string(window) + "] ";
+    const std::string move =
+        tiles()
+            ? std::string("move container to output ") + (dx < 0 ? "left" : "right")
+            : std::string("move ") + (dx < 0 ? "left " : "right ") + std::to_string(std::abs(dx)) +
+                  " px, move " + (dy < 0 ? "up " : "down ") + std::to_string(std::abs(dy)) + " px";
+    const std::string command = criteria + move + ", focus";
+    ChildProcess swaymsg({"swaymsg", command});
+    swaymsg.waitForExit(std::chrono::seconds(10));
 }

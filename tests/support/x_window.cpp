@@ -249,7 +249,7 @@ void toggleFullScreenFromOutside(Display* display, Window window) {
 }
 
 void closeFromOutside(Display* display, Window window) {
-    if (windowManagerAnnounced(display)) {
+    if (windowManagerAnnounced(display) && rootSupports(display, "_NET_CLOSE_WINDOW")) {
         sendToRoot(display, window, "_NET_CLOSE_WINDOW", CurrentTime, 1);
     } else {
         XEvent event{};

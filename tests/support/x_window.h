@@ -102,8 +102,9 @@ bool windowManagerAnnounced(Display* display);
 // What wmctrl's "-b toggle,fullscreen" sends: a _NET_WM_STATE request to the window manager.
 void toggleFullScreenFromOutside(Display* display, Window window);
 
-// What the window's close button does: through the window manager where one announces itself
-// (_NET_CLOSE_WINDOW), else WM_DELETE_WINDOW straight to the window, as a window manager sends.
+// What the window's close button does: through the window manager where it takes that request
+// (_NET_CLOSE_WINDOW), else WM_DELETE_WINDOW straight to the window, as a window manager sends
+// (sway's own command to close a window does).
 void closeFromOutside(Display* display, Window window);
 
 // The bytes of a text property of any type; nullopt where the window lacks it.

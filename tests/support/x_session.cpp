@@ -335,7 +335,7 @@ bool XSession::startCompositor(const Options& options) {
 
 // sway carries out no requests to move a window, and a request to size one centres it.
 void XSession::moveAsTheUser(Display* display, Window window, int dx, int dy) {
-    if (windowManagerName_.rfind("sway", 0) != 0) {
+    if (!placesWindowsItself()) {
         const WindowRect client = clientGeometry(display, window);
         const FrameExtents frame = frameExtents(display, window).value_or(FrameExtents{});
         XMoveWindow(display, window, client.x - frame.left + dx, client.y - frame.top + dy);

@@ -39,6 +39,10 @@ public:
     const std::string& error() const { return error_; }
     const std::string& display() const { return display_; }
 
+    // Whether the window manager places windows itself, whatever place they ask for, and
+    // carries out no client's request to move one (sway).
+    bool placesWindowsItself() const { return windowManagerName_.rfind("sway", 0) == 0; }
+
     // Whether windows are tiled, so that the layout alone decides where they lie (sway).
     bool tiles() const { return windowManagerName_ == "sway"; }
 
